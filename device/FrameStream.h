@@ -1,0 +1,29 @@
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// Raw stream of bulk IN 0x86: 16-bit little-endian words in pairs. The first word of a pair
+// holds the imaginary part in bits 14..0 and the frame flag in bit 15, the second the real
+// part. The first 4096 bytes of every read are stale FIFO contents and never used.
+constexpr std::size_t kSyncSearchStartWord = 2048;
+constexpr std::uint16_t kFrameFlag = 0x8000;
+
+using SampleBlock = std::vector<std::complex<double>>;
+
+// Bytes one read of `count` samples asks for: count * 4 + 8192. Empty when count is negative or
+// the size does not fit a signed 32-bit transfer length (count above 536 868 863).
+std::optional<std::int32_t> FrameTransferBytes(std::int32_t count);
+
+// Index of the sync word: the first word at or after index 2048 with the frame flag set; the
+// word count when there is none; 2048 when the read holds 2048 words or fewer.
+std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount);
+
+// Converts the pairs that follow the sync word into at most `count` samples (real = second
+// word, imaginary = first word without its flag). `samples` is resized to the number of
+// samples delivered, which is returned. A trailing odd byte is ignored.
+std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::int32_t count,
+                         SampleBlock& samples);
