@@ -1,0 +1,109 @@
+#include "app/Tavrix.h"
+
+#include <QCamera>
+#include <QDockWidget>
+#include <QPalette>
+#include <QPen>
+#include <QVideoWidget>
+
+#include <qwt_plot_curve.h>
+#include <qwt_plot_grid.h>
+#include <qwt_plot_legenditem.h>
+#include <qwt_plot_marker.h>
+#include <qwt_plot_zoneitem.h>
+
+Tavrix::Tavrix(QWidget* parent) : QMainWindow(parent) {
+    // The resources live in a static library; without this the linker drops them.
+    Q_INIT_RESOURCE(tavrix);
+
+    ui.setupUi(this);
+
+    updateIntervalMs = static_cast<std::uint32_t>(ui.spinBoxPUpdateRate->value());
+    topAxisDirty = 1;
+    bottomAxisDirty = 1;
+    clutterReset = 1;
+    waterfallRows = static_cast<std::uint32_t>(ui.SpectrogramRows->value());
+
+    // The chains keep at most 1024 sweeps, although the form allows more.
+    ui.spinBoxDopplerQueue->setMaximum(1024);
+
+    connectControls();
+    addPlotLegends();
+
+    ui.fskGroupBox->hide();
+    ui.filterOptionDCSubtract->setChecked(true);
+    // The triangle mode has an operating-word code but no processing.
+    ui.radioOperationMode_2->hide();
+    setDisplayControlsEnabled(false);
+
+    createCameraDock();
+}
+
+Tavrix::~Tavrix() {
+    delete curveTopI;
+    delete curveTopQ;
+    delete curveBottom;
+    delete markerFskThreshold;
+    delete markerFskTarget;
+    delete markerCwPeak;
+    delete markerRangePeak;
+    delete gridBottom;
+    delete zoneBottom;
+    delete clutterPrevious;
+    delete clutterHistory;
+    // The camera goes before the view it renders into.
+    delete camera;
+    delete cameraView;
+}
+
+void Tavrix::connectControls() {
+    connect(ui.DR_Max_Plus, &QPushButton::clicked, this, &Tavrix::Qt_DR_Max_Plus);
+    connect(ui.DR_Max_Minus, &QPushButton::clicked, this, &Tavrix::Qt_DR_Max_Minus);
+    connect(ui.DR_Min_Plus, &QPushButton::clicked, this, &Tavrix::Qt_DR_Min_Plus);
+    connect(ui.DR_Min_Minus, &QPushButton::clicked, this, &Tavrix::Qt_DR_Min_Minus);
+
+    connect(ui.rangeFilter_High_Minus, &QPushButton::clicked, this,
+            &Tavrix::Qt_rangeFilter_High_Minus);
+    connect(ui.rangeFilter_High_Plus, &QPushButton::clicked, this,
+            &Tavrix::Qt_rangeFilter_High_Plus);
+    connect(ui.rangeFilter_Low_Minus, &QPushButton::clicked, this,
+            &Tavrix::Qt_rangeFilter_Low_Minus);
+    connect(ui.rangeFilter_Low_Plus, &QPushButton::clicked, this, &Tavrix::Qt_rangeFilter_Low_Plus);
+
+    connect(ui.velocityFilter_High_Minus, &QPushButton::clicked, this,
+            &Tavrix::Qt_velocityFilter_High_Minus);
+    connect(ui.velocityFilter_High_Plus, &QPushButton::clicked, this,
+            &Tavrix::Qt_velocityFilter_High_Plus);
+    connect(ui.velocityFilter_Low_Minus, &QPushButton::clicked, this,
+            &Tavrix::Qt_velocityFilter_Low_Minus);
+    connect(ui.velocityFilter_Low_Plus, &QPushButton::clicked, this,
+            &Tavrix::Qt_velocityFilter_Low_Plus);
+}
+
+void Tavrix::addPlotLegends() {
+    for (QwtPlot* plot : {ui.qwtPlotScope_1, ui.qwtPlotScope_2}) {
+        auto* legend = new QwtPlotLegendItem();
+        legend->setMaxColumns(1);
+        legend->setAlignment(Qt::AlignRight | Qt::AlignTop);
+        legend->setTextPen(QPen(Qt::black));
+
+        QColor background = palette().color(QPalette::Button);
+        background.setAlphaF(0.8);
+        legend->setBackgroundBrush(background);
+        legend->setBorderRadius(3.0);
+        legend->setBorderPen(QPen(QBrush(palette().color(QPalette::Dark)), 1, Qt::SolidLine,
+                                  Qt::SquareCap, Qt::BevelJoin));
+
+        // The plot owns attached items and deletes them with itself.
+        legend->attach(plot);
+    }
+}
+
+void Tavrix::createCameraDock() {
+    camera = nullptr;
+    cameraView = new QVideoWidget();
+    cameraView->setObjectName(QStringLiteral("cameraView"));
+    cameraDock = new QDockWidget(tr("Camera"), this);
+    cameraDock->setObjectName(QStringLiteral("cameraDock"));
+    addDockWidget(Qt::LeftDockWidgetArea, cameraDock);
+}

@@ -1,0 +1,130 @@
+#ifndef TAVRIX_APP_TAVRIX_H
+#define TAVRIX_APP_TAVRIX_H
+
+#include "ui_tavrix.h"
+
+#include <QMainWindow>
+
+#include <complex>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <vector>
+
+class QCamera;
+class QDockWidget;
+class QTimer;
+class QVideoWidget;
+class QwtPlotCurve;
+class QwtPlotGrid;
+class QwtPlotMarker;
+class QwtPlotZoneItem;
+
+class RadarDevice;
+class Waterfall;
+
+// The main window: the user interface and, at the same time, the holder of the radar
+// connection and of all processing state. The processing chains are member operations that
+// read the members below and the form's controls directly.
+class Tavrix : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit Tavrix(QWidget* parent = nullptr);
+    ~Tavrix() override;
+
+    // Enables or disables, together, the display-mode buttons and the control tool box.
+    void setDisplayControlsEnabled(bool on);
+
+public slots:
+    // Activation and acquisition cycle.
+    void on_spinBoxPUpdateRate_valueChanged(int value);
+
+    // Step buttons beside the dynamic-range and window sliders.
+    void Qt_DR_Max_Plus();
+    void Qt_DR_Max_Minus();
+    void Qt_DR_Min_Plus();
+    void Qt_DR_Min_Minus();
+    void Qt_rangeFilter_High_Minus();
+    void Qt_rangeFilter_High_Plus();
+    void Qt_rangeFilter_Low_Minus();
+    void Qt_rangeFilter_Low_Plus();
+    void Qt_velocityFilter_High_Minus();
+    void Qt_velocityFilter_High_Plus();
+    void Qt_velocityFilter_Low_Minus();
+    void Qt_velocityFilter_Low_Plus();
+
+private:
+    // Construction helpers, in the order the constructor runs them.
+    void connectControls();
+    void addPlotLegends();
+    void createCameraDock();
+
+public:
+    // Window state. Public because the chains' helpers and the tests read and write it;
+    // the window is its only holder.
+    using SampleBlock = std::vector<std::complex<double>>;
+
+    Ui::Tavrix ui;
+    RadarDevice* radarDevice = nullptr;
+
+    // 1: rebuild the plot's x vector and axis on the next draw.
+    std::uint8_t topAxisDirty = 1;
+    std::uint8_t bottomAxisDirty = 1;
+    std::vector<double> topXData;
+    std::vector<double> bottomXData;
+
+    // Plot items, owned; null when the current mode has no such item.
+    Waterfall* waterfall = nullptr;
+    QwtPlotCurve* curveTopI = nullptr;
+    QwtPlotCurve* curveTopQ = nullptr;
+    QwtPlotCurve* curveBottom = nullptr;
+    QwtPlotMarker* markerFskThreshold = nullptr;
+    QwtPlotMarker* markerFskTarget = nullptr;
+    QwtPlotMarker* markerCwPeak = nullptr;
+    QwtPlotMarker* markerRangePeak = nullptr;
+    QwtPlotGrid* gridBottom = nullptr;
+    QwtPlotZoneItem* zoneBottom = nullptr;
+
+    // Window bounds the filter spectra were last designed for; NaN matches no window, so
+    // the first active window always designs its filter.
+    double rangeFilterLowCut = std::numeric_limits<double>::quiet_NaN();
+    double rangeFilterHighCut = std::numeric_limits<double>::quiet_NaN();
+    double velocityFilterLowCut = std::numeric_limits<double>::quiet_NaN();
+    double velocityFilterHighCut = std::numeric_limits<double>::quiet_NaN();
+    std::vector<std::complex<double>> rangeFilterSpectrum;
+    std::vector<std::complex<double>> velocityFilterSpectrum;
+    std::vector<std::complex<double>> rangeWeights;
+
+    // Camera: the camera object is owned; the view has no parent until it is docked.
+    QCamera* camera = nullptr;
+    QVideoWidget* cameraView = nullptr;
+    QDockWidget* cameraDock = nullptr;
+
+    QTimer* acquisitionTimer = nullptr;
+    std::uint32_t updateIntervalMs = 0;
+
+    // Direct clutter cancellation state, owned; null until the first cycle after a reset.
+    SampleBlock* clutterPrevious = nullptr;
+    std::deque<SampleBlock>* clutterHistory = nullptr;
+
+    // Operating parameters, set at activation and by the parameter slots.
+    std::uint32_t operatingMode = 0; // 0 FMCW sawtooth, 1 FMCW triangle, 2 FSK, 3 CW
+    double centerFrequency = 0.0;    // Hz
+    std::uint32_t modeCode = 0;
+    std::uint32_t sweepTimeCode = 0;
+    std::uint32_t sampleWindowCode = 0;
+    std::uint32_t bandwidthCode = 0;
+    std::uint32_t samplesPerSweep = 0;
+    double sweepTimeMs = 0.0;
+    double bandwidthHz = 0.0;
+    std::uint16_t operatingWord = 0;
+    std::uint8_t clutterReset = 1;
+
+    // Display parameters.
+    double updatePeriodSeconds = 0.0;
+    std::uint32_t waterfallRows = 0;
+    std::uint32_t displayMode = 0; // number at the end of the display button's object name
+};
+
+#endif
