@@ -42,10 +42,10 @@ std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::
     const std::size_t n = std::min(wanted, pairs);
 
     samples.resize(n);
-    const std::uint8_t* p = bytes + 2 * sync;
-    for (std::size_t i = 0; i < n; ++i, p += 4) {
-        const unsigned imag = (p[0] | (p[1] << 8)) & 0x7FFFu;
-        const unsigned real = p[2] | (p[3] << 8);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t k = sync + 2 * i;
+        const unsigned imag = WordAt(bytes, k) & 0x7FFFu;
+        const unsigned real = WordAt(bytes, k + 1);
         samples[i] = {static_cast<double>(real), static_cast<double>(imag)};
     }
     return static_cast<std::int32_t>(n);
