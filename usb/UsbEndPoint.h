@@ -28,6 +28,7 @@ struct UsbEndpointDescriptor {
 struct UsbRequest {
     UsbTransferId id = kNoUsbTransfer;
     UsbBeginState state = UsbBeginState::Failed;
+    std::uint32_t length = 0; // bytes asked for
     bool buffered = false;
     std::vector<std::uint8_t> data;       // the copy of a buffered request
     std::vector<UsbIsoPacket> isoPackets; // one entry per packet of an isochronous request
@@ -84,6 +85,11 @@ public:
     bool direct = true; // false: data moves through a copy (old drivers, endpoint 0)
 
 protected:
+    // False (and nothing may be sent) without a device or without a buffer for the data.
+    bool canSend(const std::uint8_t* buffer, std::uint32_t length);
+    // A request for `length` bytes, with a copy of `buffer` when buffered.
+    static std::unique_ptr<UsbRequest> makeRequest(const std::uint8_t* buffer, std::uint32_t length,
+                                                   bool buffered);
     // Sends the request to the driver and records how it started.
     std::unique_ptr<UsbRequest> send(std::unique_ptr<UsbRequest> request, std::uint8_t* data,
                                      std::uint32_t length, std::uint32_t isoPacketSize);
