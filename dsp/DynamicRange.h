@@ -1,0 +1,52 @@
+#pragma once
+
+#include "dsp/Types.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace tavrix::dsp {
+
+// The automatic dynamic range of the plots: the slider maximum follows the largest dB value,
+// the minimum the mean of the finite dB values, both as whole dB truncated toward zero.
+// The scans take their values in pieces (a waterfall history may wrap in memory) and give
+// the same result as one pass over the pieces in order.
+
+// double to int32 by truncation toward zero, saturating at the int32 limits; NaN gives
+// INT32_MIN (what the processor's own conversion yields), which a slider clamps to its
+// minimum.
+std::int32_t TruncateToInt32(double value);
+
+// Largest value in scan order, replaced only by a strictly greater one, so a NaN is kept
+// only when it comes first.
+class MaximumScan {
+public:
+    void Add(Span<const double> values);
+    // Empty when no value was seen.
+    std::optional<double> Value() const;
+
+private:
+    double max_ = 0.0;
+    bool any_ = false;
+};
+
+// Mean of the finite values with a running int32 sum truncated after every addition, and
+// integer division at the end; 0 when no value was finite.
+class TruncatedMeanScan {
+public:
+    void Add(Span<const double> values);
+    std::int32_t Value() const;
+
+private:
+    std::int32_t sum_ = 0;
+    std::int64_t count_ = 0;
+};
+
+// Automatic maximum over `values`: the largest, truncated; empty for no values (the slider
+// keeps its value).
+std::optional<std::int32_t> AutoMaximum(Span<const double> values);
+
+// Automatic minimum over `values`: the truncated mean of the finite ones.
+std::int32_t AutoMinimum(Span<const double> values);
+
+} // namespace tavrix::dsp
