@@ -1,6 +1,6 @@
 #include "app/Tavrix.h"
+#include "camera/MultimediaCameraSource.h"
 
-#include <QCamera>
 #include <QDockWidget>
 #include <QPalette>
 #include <QPen>
@@ -37,6 +37,14 @@ Tavrix::Tavrix(QWidget* parent) : QMainWindow(parent) {
     setDisplayControlsEnabled(false);
 
     createCameraDock();
+
+    cameraSource = std::make_unique<tavrix::camera::MultimediaCameraSource>();
+    refreshCameraDevices();
+    connect(ui.sdrCamera_RefreshDevices, &QPushButton::clicked, this,
+            &Tavrix::refreshCameraDevices);
+    connect(ui.sdrCamera_DevicesList, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &Tavrix::setActiveCamera);
+    connect(ui.sdrCamera_Status, &QPushButton::clicked, this, &Tavrix::setCameraStatus);
 }
 
 Tavrix::~Tavrix() {
@@ -52,7 +60,7 @@ Tavrix::~Tavrix() {
     delete clutterPrevious;
     delete clutterHistory;
     // The camera goes before the view it renders into.
-    delete camera;
+    camera.reset();
     delete cameraView;
 }
 

@@ -1,6 +1,7 @@
 #ifndef TAVRIX_APP_TAVRIX_H
 #define TAVRIX_APP_TAVRIX_H
 
+#include "camera/CameraSource.h"
 #include "ui_tavrix.h"
 
 #include <QMainWindow>
@@ -9,9 +10,9 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <vector>
 
-class QCamera;
 class QDockWidget;
 class QTimer;
 class QVideoWidget;
@@ -36,6 +37,9 @@ public:
     // Enables or disables, together, the display-mode buttons and the control tool box.
     void setDisplayControlsEnabled(bool on);
 
+    // Replaces where the cameras come from (tests give a fake) and refreshes the list.
+    void setCameraSource(std::unique_ptr<tavrix::camera::CameraSource> source);
+
 public slots:
     // Activation and acquisition cycle.
     void on_spinBoxPUpdateRate_valueChanged(int value);
@@ -53,6 +57,11 @@ public slots:
     void Qt_velocityFilter_High_Plus();
     void Qt_velocityFilter_Low_Minus();
     void Qt_velocityFilter_Low_Plus();
+
+    // Camera dock.
+    void refreshCameraDevices();
+    void setCameraStatus();
+    void setActiveCamera();
 
 private:
     // Construction helpers, in the order the constructor runs them.
@@ -97,7 +106,8 @@ public:
     std::vector<std::complex<double>> rangeWeights;
 
     // Camera: the camera object is owned; the view has no parent until it is docked.
-    QCamera* camera = nullptr;
+    std::unique_ptr<tavrix::camera::Camera> camera;
+    std::unique_ptr<tavrix::camera::CameraSource> cameraSource; // where the cameras come from
     QVideoWidget* cameraView = nullptr;
     QDockWidget* cameraDock = nullptr;
 
