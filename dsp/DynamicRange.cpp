@@ -16,14 +16,17 @@ std::int32_t TruncateToInt32(double value) {
 }
 
 void MaximumScan::Add(Span<const double> values) {
-    for (double v : values) {
-        if (!any_) {
-            max_ = v;
-            any_ = true;
-        } else if (v > max_) {
-            max_ = v;
-        }
+    std::size_t k = 0;
+    if (!any_ && !values.empty()) {
+        max_ = values[0];
+        any_ = true;
+        k = 1;
     }
+    double max = max_;
+    for (; k < values.size(); ++k)
+        if (values[k] > max)
+            max = values[k];
+    max_ = max;
 }
 
 std::optional<double> MaximumScan::Value() const {

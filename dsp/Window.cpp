@@ -27,7 +27,11 @@ void ApplyWindow(Span<Complex> data, const std::vector<double>& window, std::uin
 void ApplyHammingWindow(Span<Complex> data, std::uint32_t L, std::uint32_t B) {
     if (WholeBlocks(data.size(), L, B) == 0)
         return;
-    ApplyWindow(data, HammingWindow(L), B);
+    // The cosines cost ten times the weighting itself; chains keep one L for many cycles.
+    thread_local std::vector<double> window;
+    if (window.size() != L)
+        window = HammingWindow(L);
+    ApplyWindow(data, window, B);
 }
 
 } // namespace tavrix::dsp

@@ -116,6 +116,15 @@ TEST(ApplyHammingWindow, WeightsIAndQOfEveryWholeBlock) {
     for (std::size_t n = 2 * L; n < data.size(); ++n)
         EXPECT_EQ(data[n], Complex(2.0, -3.0));
 
+    // Alternating lengths each get their own window.
+    for (std::uint32_t length : {16u, 8u, 16u}) {
+        ComplexVector ones(length, Complex(1, 1));
+        ApplyHammingWindow(ones, length, 1);
+        const std::vector<double> expected = HammingWindow(length);
+        for (std::uint32_t n = 0; n < length; ++n)
+            EXPECT_EQ(ones[n], Complex(expected[n], expected[n])) << length << ", " << n;
+    }
+
     ComplexVector shortData(3, Complex(1, 1));
     ApplyHammingWindow(shortData, 1024, 1);
     EXPECT_EQ(shortData, ComplexVector(3, Complex(1, 1)));
