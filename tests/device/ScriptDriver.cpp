@@ -5,8 +5,8 @@
 
 void ScriptDriver::addBoard(std::uint16_t vendor, std::uint16_t product) {
     BlockDriver::Device d = BlockDriver::standardDevice(controllerConfig(), vendor, product);
-    d.path = "/dev/bus/usb/001/" + std::to_string(10 + blocks.devices.size());
-    blocks.devices.push_back(d);
+    d.path = "/dev/bus/usb/001/" + std::to_string(10 + devices.size());
+    devices.push_back(d);
 }
 
 UsbBegin ScriptDriver::complete(std::uint32_t bytes, std::uint32_t status) {
@@ -17,8 +17,8 @@ UsbBegin ScriptDriver::complete(std::uint32_t bytes, std::uint32_t status) {
 UsbBegin ScriptDriver::beginControl(UsbHandle handle, const UsbSetup& setup, std::uint8_t* data,
                                     std::uint32_t timeoutSeconds) {
     if (setup.request != 0xA0 || (setup.requestType & 0x7F) != 0x40)
-        return blocks.beginControl(handle, setup, data, timeoutSeconds);
-    if (!blocks.currentAltSetting(handle))
+        return BlockDriver::beginControl(handle, setup, data, timeoutSeconds);
+    if (!currentAltSetting(handle))
         return {};
     const bool in = setup.requestType & 0x80;
     VendorRequest r{in, setup.value, Bytes(data, data + setup.length)};
@@ -35,7 +35,7 @@ UsbBegin ScriptDriver::beginControl(UsbHandle handle, const UsbSetup& setup, std
 
 UsbBegin ScriptDriver::beginTransfer(UsbHandle handle, std::uint8_t endpoint, std::uint8_t* data,
                                      std::uint32_t length, std::uint32_t) {
-    if (!blocks.currentAltSetting(handle))
+    if (!currentAltSetting(handle))
         return {};
     if (endpoint == 0x02) {
         commandBlocks.emplace_back(data, data + length);
@@ -58,7 +58,7 @@ UsbBegin ScriptDriver::beginTransfer(UsbHandle handle, std::uint8_t endpoint, st
 UsbWait ScriptDriver::waitTransfer(UsbTransferId id, std::uint32_t timeoutMs) {
     const auto it = scripted.find(id);
     if (it == scripted.end())
-        return blocks.waitTransfer(id, timeoutMs);
+        return BlockDriver::waitTransfer(id, timeoutMs);
     streamWaits.push_back(timeoutMs);
     return it->second.hanging ? UsbWait::TimedOut : UsbWait::Completed;
 }
@@ -66,7 +66,7 @@ UsbWait ScriptDriver::waitTransfer(UsbTransferId id, std::uint32_t timeoutMs) {
 UsbTransferResult ScriptDriver::finishTransfer(UsbTransferId id, UsbIsoPacket* isoPackets) {
     const auto it = scripted.find(id);
     if (it == scripted.end())
-        return blocks.finishTransfer(id, isoPackets);
+        return BlockDriver::finishTransfer(id, isoPackets);
     if (it->second.hanging)
         return {};
     const UsbTransferResult result = it->second.result;
@@ -79,5 +79,5 @@ bool ScriptDriver::abortEndpoint(UsbHandle handle, std::uint8_t endpoint) {
         ++streamAborts;
     for (auto& [id, s] : scripted)
         s.hanging = false;
-    return blocks.abortEndpoint(handle, endpoint);
+    return BlockDriver::abortEndpoint(handle, endpoint);
 }

@@ -8,12 +8,10 @@
 
 #include <map>
 
-class ScriptDriver : public UsbDriver {
+class ScriptDriver : public BlockDriver {
 public:
     // Adds a device with the controller's configuration.
     void addBoard(std::uint16_t vendor = 0x04B4, std::uint16_t product = 0x8613);
-
-    BlockDriver blocks;
 
     struct VendorRequest {
         bool in = false;
@@ -32,30 +30,6 @@ public:
     int streamAborts = 0;
     std::vector<Bytes> commandBlocks;     // OUT transfers on 0x02
     std::uint32_t outLimit = 0xFFFFFFFFu; // an OUT transfer moves at most this
-
-    int countDevices() override { return blocks.countDevices(); }
-    std::string devicePath(int index) override { return blocks.devicePath(index); }
-    UsbHandle open(const std::string& path) override { return blocks.open(path); }
-    bool close(UsbHandle handle) override { return blocks.close(handle); }
-    std::optional<std::uint32_t> driverVersion(UsbHandle h) override {
-        return blocks.driverVersion(h);
-    }
-    std::optional<std::uint32_t> busInterfaceVersion(UsbHandle h) override {
-        return blocks.busInterfaceVersion(h);
-    }
-    std::optional<std::uint8_t> busAddress(UsbHandle h) override { return blocks.busAddress(h); }
-    std::optional<std::uint32_t> speed(UsbHandle h) override { return blocks.speed(h); }
-    std::optional<std::string> driverName(UsbHandle h) override { return blocks.driverName(h); }
-    std::optional<std::string> driverFriendlyName(UsbHandle h) override {
-        return blocks.driverFriendlyName(h);
-    }
-    std::optional<std::uint8_t> currentAltSetting(UsbHandle h) override {
-        return blocks.currentAltSetting(h);
-    }
-    bool selectAltSetting(UsbHandle h, std::uint8_t setting) override {
-        return blocks.selectAltSetting(h, setting);
-    }
-    bool resetPort(UsbHandle h) override { return blocks.resetPort(h); }
 
     UsbBegin beginControl(UsbHandle handle, const UsbSetup& setup, std::uint8_t* data,
                           std::uint32_t timeoutSeconds) override;
