@@ -1,0 +1,139 @@
+#include "sim/AcquisitionLogic.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim {
+
+namespace {
+// Keeps wordsReceived() bounded over hours of streaming.
+constexpr std::size_t kWordsKept = 2048;
+} // namespace
+
+AcquisitionLogic::AcquisitionLogic(const Scene& scene, std::shared_ptr<BoardClock> c)
+    : clock(std::move(c)), synth(scene), model(scene.deviceModel),
+      rng(scene.seed * 0xD1342543DE82EF95ULL + 7) {}
+
+void AcquisitionLogic::restart() {
+    rng = rng * 6364136223846793005ULL + 1442695040888963407ULL;
+    const int offset =
+        static_cast<int>((rng >> 33) % static_cast<std::uint64_t>(current->samplesPerSweep));
+    synth.start(*current, clock->now(), offset);
+    produced = 0;
+}
+
+void AcquisitionLogic::setFifos(bool on, std::size_t ep6Bytes) {
+    ready = on;
+    capacity = on ? ep6Bytes + kOwnFifoBytes : 0;
+    fifo.clear();
+    head = 0;
+    halfWord.reset();
+    if (on && current)
+        restart(); // the logic keeps its set-up; the stream resumes into the empty FIFOs
+}
+
+void AcquisitionLogic::command(const std::uint8_t* bytes, std::size_t length) {
+    if (!ready)
+        return;
+    std::optional<Acquisition> next;
+    auto take = [&](std::uint16_t word) {
+        received.push_back(word);
+        if (auto a = decodeOperatingWord(word, model))
+            next = a; // the last valid word of what arrived decides
+    };
+    std::size_t i = 0;
+    if (halfWord && length > 0) {
+        take(static_cast<std::uint16_t>(*halfWord | bytes[0] << 8));
+        halfWord.reset();
+        i = 1;
+    }
+    for (; i + 1 < length; i += 2)
+        take(static_cast<std::uint16_t>(bytes[i] | bytes[i + 1] << 8));
+    if (i < length)
+        halfWord = bytes[i];
+    if (received.size() > 2 * kWordsKept)
+        received.erase(received.begin(), received.end() - static_cast<long>(kWordsKept));
+    if (!next || (current && current->word == next->word))
+        return;
+    settle(clock->now()); // samples of the old set-up stay in the FIFO
+    current = next;
+    restart();
+}
+
+std::uint64_t AcquisitionLogic::producedBy(double t) const {
+    const double n = (t - synth.startTime()) * current->sampleRate();
+    // A hair of slack so that a time computed by readyTime() counts its own sample.
+    return n <= 0 ? 0 : static_cast<std::uint64_t>(std::floor(n + 1e-6));
+}
+
+void AcquisitionLogic::produce(std::uint64_t samples) {
+    if (samples == 0)
+        return;
+    if (head > 0 && head >= fifo.size() / 2) {
+        fifo.erase(fifo.begin(), fifo.begin() + static_cast<long>(head));
+        head = 0;
+    }
+    words.resize(static_cast<std::size_t>(samples) * 2);
+    synth.generate(produced, static_cast<std::size_t>(samples), words.data(), !dropFrameFlags);
+    std::size_t at = fifo.size();
+    fifo.resize(at + words.size() * 2);
+    for (std::uint16_t w : words) {
+        fifo[at++] = static_cast<std::uint8_t>(w);
+        fifo[at++] = static_cast<std::uint8_t>(w >> 8);
+    }
+    produced += samples;
+}
+
+void AcquisitionLogic::settle(double t) {
+    if (!streaming() || readers > 0)
+        return;
+    const std::uint64_t by = producedBy(t);
+    if (by <= produced)
+        return;
+    const std::size_t room = held() < capacity ? (capacity - held()) / 4 : 0;
+    produce(std::min<std::uint64_t>(by - produced, room));
+    produced = by; // what did not fit is lost
+}
+
+void AcquisitionLogic::beginRead() {
+    if (readers == 0)
+        settle(clock->now());
+    ++readers;
+}
+
+void AcquisitionLogic::endRead() {
+    if (readers > 0)
+        --readers;
+}
+
+std::size_t AcquisitionLogic::availableBy(double t) {
+    if (!streaming())
+        return held();
+    const std::uint64_t by = producedBy(t);
+    return held() + static_cast<std::size_t>(by > produced ? by - produced : 0) * 4;
+}
+
+double AcquisitionLogic::readyTime(std::size_t bytes) {
+    if (held() >= bytes)
+        return clock->now();
+    if (!streaming())
+        return kNever;
+    const std::uint64_t samples = (bytes - held() + 3) / 4;
+    return std::max(clock->now(), synth.startTime() + static_cast<double>(produced + samples) /
+                                                          current->sampleRate());
+}
+
+std::size_t AcquisitionLogic::read(std::uint8_t* data, std::size_t length) {
+    if (held() < length && streaming()) {
+        const std::uint64_t by = producedBy(clock->now());
+        const std::uint64_t wanted = (length - held() + 3) / 4;
+        produce(std::min<std::uint64_t>(wanted, by > produced ? by - produced : 0));
+    }
+    const std::size_t n = std::min(length, held());
+    std::copy(fifo.begin() + static_cast<long>(head), fifo.begin() + static_cast<long>(head + n),
+              data);
+    head += n;
+    return n;
+}
+
+} // namespace sim

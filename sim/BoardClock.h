@@ -1,0 +1,45 @@
+#pragma once
+
+// Time as the emulated board sees it, in seconds. The program runs the board on the wall
+// clock so that reads take as long as on real hardware; tests run it on a virtual clock that
+// only moves when a read has to wait, so they run at full speed and are repeatable.
+
+#include <chrono>
+
+namespace sim {
+
+class BoardClock {
+public:
+    virtual ~BoardClock() = default;
+    virtual double now() const = 0;
+    // Returns once now() >= t.
+    virtual void sleepUntil(double t) = 0;
+};
+
+class VirtualClock : public BoardClock {
+public:
+    double now() const override { return t; }
+    void sleepUntil(double until) override {
+        if (until > t)
+            t = until;
+    }
+    // Lets time pass without anyone reading (the board's FIFO fills and overflows).
+    void advance(double seconds) {
+        if (seconds > 0)
+            t += seconds;
+    }
+
+private:
+    double t = 0;
+};
+
+class WallClock : public BoardClock {
+public:
+    double now() const override;
+    void sleepUntil(double t) override;
+
+private:
+    std::chrono::steady_clock::time_point origin = std::chrono::steady_clock::now();
+};
+
+} // namespace sim
