@@ -11,6 +11,7 @@
 #include <deque>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QDockWidget;
@@ -135,6 +136,18 @@ public:
     double updatePeriodSeconds = 0.0;
     std::uint32_t waterfallRows = 0;
     std::uint32_t displayMode = 0; // number at the end of the display button's object name
+
+    // Stream cleaning and the time scope, shared by the processing chains. They read the
+    // stream-filtering controls of the form at every call; the clutter canceller keeps its
+    // state in clutterReset, clutterPrevious and clutterHistory.
+    void CancelDirectClutter(SampleBlock& data);
+    void ApplyIQCorrections(SampleBlock& data, std::uint32_t B);
+    void ApplyHammingWindow(SampleBlock& data, std::uint32_t L, std::uint32_t B);
+    // Draws I and Q of `block` on the top plot. `interval` is the sample spacing in seconds;
+    // a negative one selects the spacing within a sweep. The x axis runs to `span` seconds,
+    // or to nine tenths of the block without one.
+    void UpdateTimeScope(const SampleBlock& block, double interval,
+                         std::optional<double> span = std::nullopt);
 };
 
 #endif
