@@ -67,11 +67,6 @@ TEST(Waterfall, ReplacingAddOverwritesFromTheFrontAndKeepsTheLength) {
     w.AddRow(map, false);
     EXPECT_EQ(w.History(), map);
 
-    w.AddRow(Row(10, 5), false);
-    std::vector<double> expected = map;
-    std::copy_n(Row(10, 5).begin(), 10, expected.begin());
-    EXPECT_EQ(w.History(), expected);
-
     w.AddRow(Row(600 * 1024, 9), false); // longer than the history: cut, not overrun
     EXPECT_EQ(w.HistorySize(), 513u * 1024);
 }

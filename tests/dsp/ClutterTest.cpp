@@ -31,17 +31,11 @@ void ExpectNear(const ComplexVector& actual, const ComplexVector& expected) {
         EXPECT_NEAR(std::abs(actual[k] - expected[k]), 0.0, 1e-9) << "sample " << k;
 }
 
-ComplexVector Scaled(const ComplexVector& a, double s) {
-    ComplexVector r = a;
-    for (Complex& x : r)
-        x *= s;
-    return r;
-}
-
-ComplexVector Minus(const ComplexVector& a, const ComplexVector& b) {
-    ComplexVector r = a;
+// (a - b) * scale, sample by sample.
+ComplexVector Difference(const ComplexVector& a, const ComplexVector& b, double scale = 1.0) {
+    ComplexVector r(a.size());
     for (std::size_t k = 0; k < r.size(); ++k)
-        r[k] -= b[k];
+        r[k] = (a[k] - b[k]) * scale;
     return r;
 }
 
@@ -56,12 +50,12 @@ TEST(CancelDirectClutter, ReferenceIsTheFirstBlockAfterAResetUntilTheNext) {
     EXPECT_EQ(c.Run(b1, ClutterMode::Reference), kZero);
     EXPECT_FALSE(c.reset);
     EXPECT_EQ(c.Run(b1, ClutterMode::Reference), kZero);
-    ExpectNear(c.Run(b2, ClutterMode::Reference, 64), Minus(b2, b1)); // count plays no part
-    ExpectNear(c.Run(b3, ClutterMode::Reference, 3), Minus(b3, b1));
+    ExpectNear(c.Run(b2, ClutterMode::Reference, 64), Difference(b2, b1)); // count plays no part
+    ExpectNear(c.Run(b3, ClutterMode::Reference, 3), Difference(b3, b1));
 
     c.reset = true;
     EXPECT_EQ(c.Run(b3, ClutterMode::Reference), kZero);
-    ExpectNear(c.Run(b2, ClutterMode::Reference), Minus(b2, b3));
+    ExpectNear(c.Run(b2, ClutterMode::Reference), Difference(b2, b3));
 }
 
 TEST(CancelDirectClutter, DisabledLeavesDataAndAPendingResetAlone) {
@@ -81,18 +75,18 @@ TEST(CancelDirectClutter, MovingAverageIncludesTheCurrentBlockAndFollowsTheCount
                         b5 = Block(2, 2);
 
     EXPECT_EQ(c.Run(b1, ClutterMode::MovingAverage, 2), kZero);
-    ExpectNear(c.Run(b2, ClutterMode::MovingAverage, 2), Scaled(Minus(b2, b1), 0.5));
-    ExpectNear(c.Run(b3, ClutterMode::MovingAverage, 2), Scaled(Minus(b3, b2), 0.5));
+    ExpectNear(c.Run(b2, ClutterMode::MovingAverage, 2), Difference(b2, b1, 0.5));
+    ExpectNear(c.Run(b3, ClutterMode::MovingAverage, 2), Difference(b3, b2, 0.5));
 
     // Raising the count lets the history grow from here on.
     ComplexVector mean = b4;
     for (std::size_t k = 0; k < mean.size(); ++k)
         mean[k] = (b4[k] + b3[k] + b2[k]) / 3.0;
-    ExpectNear(c.Run(b4, ClutterMode::MovingAverage, 3), Minus(b4, mean));
+    ExpectNear(c.Run(b4, ClutterMode::MovingAverage, 3), Difference(b4, mean));
     EXPECT_EQ(c.history.size(), 3u);
 
     // Lowering it drops the oldest blocks at once.
-    ExpectNear(c.Run(b5, ClutterMode::MovingAverage, 2), Scaled(Minus(b5, b4), 0.5));
+    ExpectNear(c.Run(b5, ClutterMode::MovingAverage, 2), Difference(b5, b4, 0.5));
     EXPECT_EQ(c.history.size(), 2u);
 
     c.reset = true;

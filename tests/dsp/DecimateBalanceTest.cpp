@@ -115,10 +115,3 @@ TEST(BalanceIQ, DegenerateInputFollowsIeeeAndStaysInBounds) {
     EXPECT_EQ(longQ[4], 42.0);
     EXPECT_EQ(i, (std::vector<double>{1, -1, 1, -1}));
 }
-
-TEST(SplitIQ, ResizesBothListsToTheBlock) {
-    std::vector<double> i(9, 7.0), q;
-    SplitIQ(ComplexVector{{1, -1}, {2, -2}}, i, q);
-    EXPECT_EQ(i, (std::vector<double>{1, 2}));
-    EXPECT_EQ(q, (std::vector<double>{-1, -2}));
-}
