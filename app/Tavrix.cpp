@@ -1,5 +1,7 @@
 #include "app/Tavrix.h"
 #include "camera/MultimediaCameraSource.h"
+#include "device/RadarDevice.h"
+#include "display/Waterfall.h"
 
 #include <QDockWidget>
 #include <QPalette>
@@ -12,11 +14,16 @@
 #include <qwt_plot_marker.h>
 #include <qwt_plot_zoneitem.h>
 
-Tavrix::Tavrix(QWidget* parent) : QMainWindow(parent) {
+Tavrix::Tavrix(UsbDriver& usbDriver, QWidget* parent) : QMainWindow(parent) {
     // The resources live in a static library; without this the linker drops them.
     Q_INIT_RESOURCE(tavrix);
 
     ui.setupUi(this);
+
+    radarDevice = new RadarDevice(usbDriver);
+    clutterPrevious = nullptr;
+    clutterHistory = nullptr;
+    on_buttonRefreshDeviceList_clicked();
 
     updateIntervalMs = static_cast<std::uint32_t>(ui.spinBoxPUpdateRate->value());
     topAxisDirty = 1;
@@ -48,6 +55,7 @@ Tavrix::Tavrix(QWidget* parent) : QMainWindow(parent) {
 }
 
 Tavrix::~Tavrix() {
+    delete waterfall;
     delete curveTopI;
     delete curveTopQ;
     delete curveBottom;
@@ -59,16 +67,40 @@ Tavrix::~Tavrix() {
     delete zoneBottom;
     delete clutterPrevious;
     delete clutterHistory;
+    delete radarDevice;
     // The camera goes before the view it renders into.
     camera.reset();
     delete cameraView;
 }
 
 void Tavrix::connectControls() {
+    for (QRadioButton* mode : {ui.radioOperationMode_1, ui.radioOperationMode_2,
+                               ui.radioOperationMode_4, ui.radioOperationMode_5})
+        connect(mode, &QRadioButton::clicked, this, &Tavrix::UpdateDisplayParameters);
+    for (QPushButton* display :
+         {ui.radioSpectrumDisplay_1, ui.radioSpectrumDisplay_2, ui.radioSpectrumDisplay_3,
+          ui.radioSpectrumDisplay_4, ui.radioSpectrumDisplay_5})
+        connect(display, &QPushButton::clicked, this, &Tavrix::UpdateDisplayParameters);
+
+    const auto indexChanged = QOverload<int>::of(&QComboBox::currentIndexChanged);
+    for (QComboBox* parameter : {ui.comboPBandwidth, ui.comboPSampleWindow, ui.comboPSweepTime})
+        connect(parameter, indexChanged, this, &Tavrix::UpdateOperatingParameters);
+    for (QAbstractButton* option : std::initializer_list<QAbstractButton*>{
+             ui.filterOptionDirectClutter, ui.filterOptionDirectClutterAverage,
+             ui.filterOptionIQAmplitude})
+        connect(option, &QAbstractButton::clicked, this, &Tavrix::UpdateOperatingParameters);
+
+    const auto valueChanged = QOverload<int>::of(&QSpinBox::valueChanged);
+    for (QSpinBox* spin : {ui.SpectrogramRows, ui.spinBoxDopplerQueue, ui.spinBoxPUpdateRate})
+        connect(spin, valueChanged, this, &Tavrix::UpdateDisplayParameters);
+    connect(ui.WaterfallRasterDataMethod, indexChanged, this, &Tavrix::UpdateDisplayParameters);
+
     connect(ui.DR_Max_Plus, &QPushButton::clicked, this, &Tavrix::Qt_DR_Max_Plus);
     connect(ui.DR_Max_Minus, &QPushButton::clicked, this, &Tavrix::Qt_DR_Max_Minus);
     connect(ui.DR_Min_Plus, &QPushButton::clicked, this, &Tavrix::Qt_DR_Min_Plus);
     connect(ui.DR_Min_Minus, &QPushButton::clicked, this, &Tavrix::Qt_DR_Min_Minus);
+
+    connect(ui.device_centerFrequency, indexChanged, this, &Tavrix::UpdateDisplayParameters);
 
     connect(ui.rangeFilter_High_Minus, &QPushButton::clicked, this,
             &Tavrix::Qt_rangeFilter_High_Minus);

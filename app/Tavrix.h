@@ -23,6 +23,7 @@ class QwtPlotMarker;
 class QwtPlotZoneItem;
 
 class RadarDevice;
+class UsbDriver;
 class Waterfall;
 
 // The main window: the user interface and, at the same time, the holder of the radar
@@ -32,18 +33,29 @@ class Tavrix : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit Tavrix(QWidget* parent = nullptr);
+    // `usbDriver` reaches the radar boards (libusb or the emulated board); it must outlive
+    // the window.
+    explicit Tavrix(UsbDriver& usbDriver, QWidget* parent = nullptr);
     ~Tavrix() override;
 
     // Enables or disables, together, the display-mode buttons and the control tool box.
     void setDisplayControlsEnabled(bool on);
+
+    // Loads the embedded controller program into the board; true when every record arrived.
+    bool UpdateFirmware();
 
     // Replaces where the cameras come from (tests give a fake) and refreshes the list.
     void setCameraSource(std::unique_ptr<tavrix::camera::CameraSource> source);
 
 public slots:
     // Activation and acquisition cycle.
+    void on_buttonRefreshDeviceList_clicked();
+    void on_buttonActivateDevice_clicked();
     void on_spinBoxPUpdateRate_valueChanged(int value);
+    void ReadStream();
+    // Operating and display parameters.
+    bool UpdateOperatingParameters();
+    void UpdateDisplayParameters();
 
     // Step buttons beside the dynamic-range and window sliders.
     void Qt_DR_Max_Plus();
@@ -64,11 +76,30 @@ public slots:
     void setCameraStatus();
     void setActiveCamera();
 
+public:
+    // Ends streaming after a failed frame read: timer stopped, "Activate" unchecked,
+    // `message` shown, device list refreshed, display controls disabled.
+    void stopAcquisition(const QString& message);
+    // Sends the command block of `operatingWord`; true when all of it reached the board.
+    bool writeCommandBlock();
+
 private:
     // Construction helpers, in the order the constructor runs them.
     void connectControls();
     void addPlotLegends();
     void createCameraDock();
+
+    // Activation steps and their two failure paths.
+    void activate();
+    void deactivate();
+    void failActivation(const QString& message);
+    void abandonActivation();
+
+    // Parts of UpdateDisplayParameters.
+    void applyDeviceModel();
+    void applyDisplayModeRules();
+    void rebuildPlotItems();
+    void createWaterfall(std::uint32_t columns, std::uint32_t rows);
 
 public:
     // Window state. Public because the chains' helpers and the tests read and write it;

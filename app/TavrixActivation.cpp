@@ -1,10 +1,107 @@
 #include "app/Tavrix.h"
+#include "device/RadarDevice.h"
 
+#include <QElapsedTimer>
+#include <QStatusBar>
 #include <QTimer>
+
+namespace {
+
+constexpr int kOperatingParametersPage = 0;
+constexpr int kCameraControlsPage = 4;
+
+} // namespace
 
 void Tavrix::setDisplayControlsEnabled(bool on) {
     ui.groupBox_3->setEnabled(on);
     ui.DisplayProperties->setEnabled(on);
+}
+
+void Tavrix::on_buttonRefreshDeviceList_clicked() {
+    const std::int32_t boards = radarDevice->EnumerateDevices();
+    ui.comboDevices->clear();
+    if (boards < 1) {
+        ui.buttonActivateDevice->setEnabled(false);
+        ui.comboDevices->addItem(QStringLiteral("No Devices Found"));
+        return;
+    }
+    for (std::int32_t i = 0; i < boards; ++i)
+        ui.comboDevices->addItem(QStringLiteral("Velmora USB SDR"));
+    ui.buttonActivateDevice->setEnabled(true);
+}
+
+void Tavrix::on_buttonActivateDevice_clicked() {
+    if (ui.buttonActivateDevice->isChecked())
+        activate();
+    else
+        deactivate();
+}
+
+void Tavrix::activate() {
+    ui.DisplayProperties->setCurrentIndex(kOperatingParametersPage);
+    setDisplayControlsEnabled(true);
+
+    radarDevice->interfaceReady = radarDevice->SetInterface() ? 1 : 0;
+    if (radarDevice->interfaceReady != 1) {
+        failActivation(QStringLiteral("Error: Interface cound not be set!"));
+        return;
+    }
+    radarDevice->outEndpoint = radarDevice->FindEndpoint(kCommandEndpoint);
+    if (radarDevice->outEndpoint == 0) {
+        failActivation(QStringLiteral("Error: Could not find endpoint 2!"));
+        return;
+    }
+    radarDevice->inEndpoint = radarDevice->FindEndpoint(kSampleEndpoint);
+    if (radarDevice->inEndpoint == 0) {
+        failActivation(QStringLiteral("Error: Could not find endpoint 6!"));
+        return;
+    }
+
+    if (!UpdateFirmware()) {
+        statusBar()->showMessage(QStringLiteral("Error: Firmware Update Failed!"));
+        abandonActivation();
+        return;
+    }
+    statusBar()->showMessage(QStringLiteral("Success: Firmware Update Complete!"));
+
+    if (!UpdateOperatingParameters()) {
+        statusBar()->showMessage(QStringLiteral("Error: Unable to set operating parameters"));
+        abandonActivation();
+        return;
+    }
+    statusBar()->showMessage(QStringLiteral("New operating parameters set"));
+
+    // One timer serves every activation, so a second one can never run beside it.
+    if (acquisitionTimer == nullptr) {
+        acquisitionTimer = new QTimer(this);
+        connect(acquisitionTimer, &QTimer::timeout, this, &Tavrix::ReadStream);
+    }
+    acquisitionTimer->start(static_cast<int>(updateIntervalMs));
+    statusBar()->showMessage(QStringLiteral("Device Streaming..."));
+
+    UpdateDisplayParameters();
+}
+
+// Interface or endpoint missing: the button goes back to unchecked.
+void Tavrix::failActivation(const QString& message) {
+    ui.buttonActivateDevice->setChecked(false);
+    statusBar()->showMessage(message);
+    on_buttonRefreshDeviceList_clicked();
+    setDisplayControlsEnabled(false);
+}
+
+// Program or parameters refused: the button stays checked, so the next click deactivates.
+void Tavrix::abandonActivation() {
+    on_buttonRefreshDeviceList_clicked();
+    setDisplayControlsEnabled(false);
+}
+
+void Tavrix::deactivate() {
+    if (acquisitionTimer != nullptr)
+        acquisitionTimer->stop();
+    statusBar()->showMessage(QStringLiteral("Device disabled"));
+    setDisplayControlsEnabled(false);
+    ui.DisplayProperties->setCurrentIndex(kCameraControlsPage);
 }
 
 void Tavrix::on_spinBoxPUpdateRate_valueChanged(int value) {
@@ -12,4 +109,33 @@ void Tavrix::on_spinBoxPUpdateRate_valueChanged(int value) {
     // A running stream changes pace without stopping.
     if (ui.buttonActivateDevice->isChecked() && acquisitionTimer != nullptr)
         acquisitionTimer->setInterval(value);
+}
+
+void Tavrix::ReadStream() {
+    QElapsedTimer clock;
+    clock.start();
+
+    // The processing chains plug in here, one per operating mode (and, in FMCW sawtooth,
+    // per display mode); FMCW triangle has none.
+    switch (operatingMode) {
+    case 0:
+    case 2:
+    case 3:
+    default:
+        break;
+    }
+
+    const qint64 elapsedUs = clock.nsecsElapsed() / 1000;
+    const double seconds = static_cast<double>(elapsedUs) / 1e6;
+    statusBar()->showMessage(QStringLiteral("Update Time: ") + QString::number(seconds, 'g', 6) +
+                             QStringLiteral(" s"));
+}
+
+void Tavrix::stopAcquisition(const QString& message) {
+    if (acquisitionTimer != nullptr)
+        acquisitionTimer->stop();
+    ui.buttonActivateDevice->setChecked(false);
+    statusBar()->showMessage(message);
+    on_buttonRefreshDeviceList_clicked();
+    setDisplayControlsEnabled(false);
 }

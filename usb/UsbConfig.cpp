@@ -53,7 +53,7 @@ std::unique_ptr<UsbInterface> UsbInterface::parse(const std::uint8_t* bytes, std
             if (bytes[offset + 1] == kEndpointType) {
                 if (length < kEndpointLength)
                     return nullptr;
-                intf->slots[slot] =
+                intf->endpointSlots[slot] =
                     makeEndPoint(driver, handle, UsbEndpointDescriptor::fromBytes(bytes + offset));
                 offset += length;
                 break;
@@ -70,7 +70,7 @@ std::unique_ptr<UsbInterface> UsbInterface::parse(const std::uint8_t* bytes, std
 UsbEndPoint* UsbInterface::endpoint(int slot) const {
     if (slot < 1 || slot >= kSlots)
         return nullptr;
-    return slots[slot].get();
+    return endpointSlots[slot].get();
 }
 
 int UsbInterface::usedSlots() const {

@@ -39,7 +39,7 @@ public:
     std::uint16_t totalLength = 0;    // of its own descriptor and those walked after it
 
 private:
-    std::array<std::unique_ptr<UsbEndPoint>, kSlots> slots;
+    std::array<std::unique_ptr<UsbEndPoint>, kSlots> endpointSlots;
 };
 
 class UsbConfig {

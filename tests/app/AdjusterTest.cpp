@@ -1,4 +1,5 @@
 #include "app/Tavrix.h"
+#include "sim/SimUsbDriver.h"
 
 #include <QTest>
 
@@ -34,7 +35,8 @@ protected:
         return values;
     }
 
-    Tavrix window;
+    sim::SimUsbDriver noBoards;
+    Tavrix window{noBoards};
     Ui::Tavrix& ui = window.ui;
 };
 

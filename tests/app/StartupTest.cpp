@@ -1,4 +1,5 @@
 #include "app/Tavrix.h"
+#include "sim/SimUsbDriver.h"
 
 #include <QDockWidget>
 #include <QFile>
@@ -30,7 +31,8 @@ protected:
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     }
-    Tavrix window;
+    sim::SimUsbDriver noBoards;
+    Tavrix window{noBoards};
     Ui::Tavrix& ui = window.ui;
 };
 
@@ -238,7 +240,8 @@ TEST(Teardown, DeletesEachOwnedItemExactlyOnce) {
     int attachedDeleted = 0;
     int detachedDeleted = 0;
     {
-        Tavrix window;
+        sim::SimUsbDriver noBoards;
+        Tavrix window(noBoards);
         window.curveTopI = new CountedCurve(attachedDeleted);
         window.curveTopI->attach(window.ui.qwtPlotScope_1);
         // An item no plot holds is released by the window alone.

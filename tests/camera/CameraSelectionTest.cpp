@@ -1,6 +1,7 @@
 #include "app/Tavrix.h"
 #include "camera/CameraSource.h"
 #include "camera/MultimediaCameraSource.h"
+#include "sim/SimUsbDriver.h"
 
 #include <QDockWidget>
 #include <QVideoWidget>
@@ -77,7 +78,8 @@ protected:
         return live;
     }
 
-    Tavrix window;
+    sim::SimUsbDriver noBoards;
+    Tavrix window{noBoards};
     FakeCameraSource* source = nullptr;
     QPushButton* status() const { return window.ui.sdrCamera_Status; }
     QComboBox* list() const { return window.ui.sdrCamera_DevicesList; }

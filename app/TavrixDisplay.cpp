@@ -1,0 +1,218 @@
+#include "app/Tavrix.h"
+#include "display/Waterfall.h"
+
+#include <qwt_plot_curve.h>
+#include <qwt_plot_grid.h>
+#include <qwt_plot_marker.h>
+#include <qwt_plot_spectrogram.h>
+#include <qwt_plot_zoneitem.h>
+
+#include <array>
+
+namespace {
+
+struct DeviceModel {
+    double centerFrequency; // Hz; the eighth model adds half the bandwidth in FMCW
+    bool wideBandwidths;    // "500".."2000" instead of "100".."400"
+    bool slowSweeps;        // first sweep times "1"/"2" instead of "0.5"/"1"
+};
+
+constexpr std::array<DeviceModel, 8> kDeviceModels = {{
+    {2.45e9, false, false},
+    {5.8e9, false, false},
+    {6.2e9, false, false},
+    {9.8e9, false, false},
+    {2.5e10, true, false},
+    {5.8e9, false, true},
+    {9.8e9, false, true},
+    {2.4e10, true, true},
+}};
+
+constexpr std::array<int, 4> kNarrowBandwidthsMHz = {100, 150, 300, 400};
+constexpr std::array<int, 4> kWideBandwidthsMHz = {500, 750, 1500, 2000};
+
+QPen curvePen(Qt::GlobalColor colour) {
+    return QPen(QBrush(colour), 1, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
+}
+
+QwtPlotCurve* makeCurve(const QString& title, Qt::GlobalColor colour, QwtPlot* plot) {
+    auto* curve = new QwtPlotCurve(title);
+    curve->setPen(curvePen(colour));
+    curve->setRenderHint(QwtPlotItem::RenderAntialiased, true);
+    curve->attach(plot);
+    return curve;
+}
+
+QwtPlotMarker* makeMarker(QwtPlotMarker::LineStyle line, const QPen& pen, QwtPlot* plot) {
+    auto* marker = new QwtPlotMarker(QString());
+    marker->setLineStyle(line);
+    marker->setLabelAlignment(Qt::AlignRight | Qt::AlignTop);
+    marker->setLinePen(pen);
+    marker->attach(plot);
+    return marker;
+}
+
+template <typename T> void deleteItem(T*& item) {
+    delete item;
+    item = nullptr;
+}
+
+} // namespace
+
+void Tavrix::UpdateDisplayParameters() {
+    waterfallRows = static_cast<std::uint32_t>(ui.SpectrogramRows->value());
+    if (!ui.buttonActivateDevice->isChecked())
+        return;
+
+    applyDeviceModel();
+    applyDisplayModeRules();
+
+    QPushButton* const displayButtons[5] = {ui.radioSpectrumDisplay_1, ui.radioSpectrumDisplay_2,
+                                            ui.radioSpectrumDisplay_3, ui.radioSpectrumDisplay_4,
+                                            ui.radioSpectrumDisplay_5};
+    for (int n = 0; n < 5; ++n) {
+        if (displayButtons[n]->isChecked()) {
+            displayMode = static_cast<std::uint32_t>(n + 1);
+            break;
+        }
+    }
+
+    UpdateOperatingParameters();
+    rebuildPlotItems();
+}
+
+void Tavrix::applyDeviceModel() {
+    int index = ui.device_centerFrequency->currentIndex();
+    if (index < 0 || index >= static_cast<int>(kDeviceModels.size()))
+        index = 0;
+    const DeviceModel& model = kDeviceModels[static_cast<std::size_t>(index)];
+
+    const auto& bandwidthsMHz = model.wideBandwidths ? kWideBandwidthsMHz : kNarrowBandwidthsMHz;
+    for (int i = 0; i < 4; ++i)
+        ui.comboPBandwidth->setItemText(i, QString::number(bandwidthsMHz[i]));
+    int bandwidthIndex = ui.comboPBandwidth->currentIndex();
+    if (bandwidthIndex < 0 || bandwidthIndex > 3)
+        bandwidthIndex = 3;
+    bandwidthHz = bandwidthsMHz[bandwidthIndex] * 1e6;
+
+    centerFrequency = model.centerFrequency;
+    if (index == 7 && (operatingMode == 0 || operatingMode == 1))
+        centerFrequency += bandwidthHz * 0.5;
+
+    ui.comboPSweepTime->setItemText(0,
+                                    model.slowSweeps ? QStringLiteral("1") : QStringLiteral("0.5"));
+    ui.comboPSweepTime->setItemText(1,
+                                    model.slowSweeps ? QStringLiteral("2") : QStringLiteral("1"));
+    const int sweepIndex = ui.comboPSweepTime->currentIndex();
+    if (sweepIndex == 0)
+        sweepTimeMs = model.slowSweeps ? 1.0 : 0.5;
+    else if (sweepIndex == 1)
+        sweepTimeMs = model.slowSweeps ? 2.0 : 1.0;
+}
+
+void Tavrix::applyDisplayModeRules() {
+    QPushButton* const button[6] = {nullptr,
+                                    ui.radioSpectrumDisplay_1,
+                                    ui.radioSpectrumDisplay_2,
+                                    ui.radioSpectrumDisplay_3,
+                                    ui.radioSpectrumDisplay_4,
+                                    ui.radioSpectrumDisplay_5};
+    auto allow = [&](std::initializer_list<int> enabled) {
+        for (int n = 1; n <= 5; ++n)
+            button[n]->setEnabled(std::find(enabled.begin(), enabled.end(), n) != enabled.end());
+    };
+    // Checking a button programmatically emits no clicked(), so this slot does not rerun.
+    auto force = [&](std::initializer_list<int> from, int to) {
+        for (int n : from) {
+            if (button[n]->isChecked()) {
+                button[to]->setChecked(true);
+                return;
+            }
+        }
+    };
+
+    if (ui.radioOperationMode_1->isChecked()) {
+        allow({1, 3, 4, 5});
+        force({2}, 1);
+    } else if (ui.radioOperationMode_2->isChecked()) {
+        allow({});
+    } else if (ui.radioOperationMode_4->isChecked()) {
+        allow({2, 4, 5});
+        force({3, 1}, 2);
+        ui.filterOptionDCSubtract->setChecked(true);
+    } else if (ui.radioOperationMode_5->isChecked()) {
+        allow({2, 4});
+        force({1, 3, 5}, 2);
+    }
+}
+
+void Tavrix::rebuildPlotItems() {
+    deleteItem(curveTopI);
+    deleteItem(curveTopQ);
+    deleteItem(curveBottom);
+    deleteItem(markerFskThreshold);
+    deleteItem(markerFskTarget);
+    deleteItem(markerCwPeak);
+    deleteItem(markerRangePeak);
+    deleteItem(gridBottom);
+    deleteItem(zoneBottom);
+    deleteItem(waterfall);
+    ui.qwtPlotScope_1->replot();
+    ui.qwtPlotScope_2->replot();
+
+    topAxisDirty = 1;
+    bottomAxisDirty = 1;
+    updatePeriodSeconds = ui.spinBoxPUpdateRate->value() * 0.001;
+
+    QwtPlot* const top = ui.qwtPlotScope_1;
+    QwtPlot* const bottom = ui.qwtPlotScope_2;
+    if (displayMode != 3) {
+        curveTopI = makeCurve(QStringLiteral("I-Channel"), Qt::green, top);
+        curveTopQ = makeCurve(QStringLiteral("Q-Channel"), Qt::yellow, top);
+    }
+
+    const QPen peakPen(QBrush(Qt::yellow), 1, Qt::DashLine);
+    switch (displayMode) {
+    case 1:
+    case 2:
+        curveBottom = makeCurve(QString(), Qt::green, bottom);
+        if (displayMode == 1 && operatingMode == 0)
+            markerRangePeak = makeMarker(QwtPlotMarker::VLine, peakPen, bottom);
+        if (displayMode == 2 && operatingMode == 3)
+            markerCwPeak = makeMarker(QwtPlotMarker::VLine, peakPen, bottom);
+        if (displayMode == 2 && operatingMode == 2) {
+            markerFskThreshold =
+                makeMarker(QwtPlotMarker::HLine, QPen(QBrush(Qt::red), 2, Qt::SolidLine), bottom);
+            markerFskTarget = makeMarker(QwtPlotMarker::VLine, peakPen, bottom);
+        }
+        break;
+    case 3:
+        createWaterfall(1024, 513);
+        break;
+    case 4:
+        createWaterfall(1024, waterfallRows);
+        break;
+    case 5:
+        createWaterfall(513, waterfallRows);
+        break;
+    default:
+        break;
+    }
+
+    gridBottom = new QwtPlotGrid();
+    gridBottom->setPen(QPen(QBrush(Qt::white), 0.5, Qt::DotLine, Qt::SquareCap, Qt::BevelJoin));
+    gridBottom->attach(bottom);
+
+    zoneBottom = new QwtPlotZoneItem();
+    zoneBottom->setPen(QPen(QBrush(Qt::darkGray), 0, Qt::SolidLine));
+    zoneBottom->setBrush(QBrush(QColor(QStringLiteral("#3d4556"))));
+    zoneBottom->setOrientation(Qt::Vertical);
+    zoneBottom->attach(bottom);
+}
+
+void Tavrix::createWaterfall(std::uint32_t columns, std::uint32_t rows) {
+    waterfall = new Waterfall();
+    waterfall->SetHistorySize(columns, rows);
+    waterfall->spectrogram->attach(ui.qwtPlotScope_2);
+    waterfall->resampleSelection = ui.WaterfallRasterDataMethod->currentIndex();
+}
