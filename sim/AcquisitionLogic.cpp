@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace sim {
 
@@ -77,10 +78,14 @@ void AcquisitionLogic::produce(std::uint64_t samples) {
     synth.generate(produced, static_cast<std::size_t>(samples), words.data(), !dropFrameFlags);
     std::size_t at = fifo.size();
     fifo.resize(at + words.size() * 2);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(fifo.data() + at, words.data(), words.size() * 2);
+#else
     for (std::uint16_t w : words) {
         fifo[at++] = static_cast<std::uint8_t>(w);
         fifo[at++] = static_cast<std::uint8_t>(w >> 8);
     }
+#endif
     produced += samples;
 }
 
