@@ -63,8 +63,9 @@ void AcquisitionLogic::command(const std::uint8_t* bytes, std::size_t length) {
 
 std::uint64_t AcquisitionLogic::producedBy(double t) const {
     const double n = (t - synth.startTime()) * current->sampleRate();
-    // A hair of slack so that a time computed by readyTime() counts its own sample.
-    return n <= 0 ? 0 : static_cast<std::uint64_t>(std::floor(n + 1e-6));
+    // Slack of a thousandth of a sample, so that a time computed by readyTime() counts its own
+    // sample even after hours of session time have eaten into the precision of t.
+    return n <= 0 ? 0 : static_cast<std::uint64_t>(std::floor(n + 1e-3));
 }
 
 void AcquisitionLogic::produce(std::uint64_t samples) {

@@ -267,3 +267,14 @@ TEST(SimStream, ConvertersHaveOffsetsAndClip) {
     EXPECT_GT(iMax, 32767); // the I word's upper half, which the frame reader cannot tell apart
     EXPECT_LT(iMax, 65535);
 }
+
+TEST(SimStream, ReadsStayWholeDeepIntoALongSession) {
+    Bench bench(sim::defaultScene());
+    bench.clock->advance(3 * 86400.0);
+    ASSERT_TRUE(command(*bench.board, word(0, 3))); // 2048000 samples per second
+    for (int i = 0; i < 50; ++i) {
+        const std::size_t bytes = 1024 * 4 * (i + 1) + 8192;
+        ASSERT_EQ(read(*bench.board, bytes).size(), bytes / 2) << "read " << i;
+        bench.clock->advance(0.1 + i * 1e-5);
+    }
+}
