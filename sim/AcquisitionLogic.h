@@ -35,7 +35,7 @@ public:
     // Command bytes from endpoint 2: 16-bit words, least significant byte first. Words
     // without 0xA0 in the high byte are ignored; a new word restarts the acquisition.
     void command(const std::uint8_t* bytes, std::size_t length);
-    // The most recent words received (at least the last 2048), oldest first.
+    // The words received lately (the last 2048 to 4096 of them), oldest first.
     const std::vector<std::uint16_t>& wordsReceived() const { return received; }
     const std::optional<Acquisition>& acquisition() const { return current; }
     bool streaming() const { return ready && current.has_value(); }
@@ -69,10 +69,10 @@ private:
     std::optional<Acquisition> current;
     std::vector<std::uint16_t> received;
     std::optional<std::uint8_t> halfWord;
-    std::vector<std::uint8_t> fifo; // bytes not yet taken, oldest first, from `head` on
-    std::vector<std::uint16_t> words;
-    std::size_t head = 0;       // first untaken byte of `fifo`
-    std::uint64_t produced = 0; // samples of this acquisition pushed or dropped
+    std::vector<std::uint8_t> fifo;   // bytes not yet taken, oldest first, from `head` on
+    std::vector<std::uint16_t> words; // scratch for the synthesizer
+    std::size_t head = 0;             // first untaken byte of `fifo`
+    std::uint64_t produced = 0;       // samples of this acquisition pushed or dropped
     int readers = 0;
     std::uint64_t rng;
 };
