@@ -39,6 +39,8 @@ QwtPlotCurve* makeCurve(const QString& title, Qt::GlobalColor colour, QwtPlot* p
     auto* curve = new QwtPlotCurve(title);
     curve->setPen(curvePen(colour));
     curve->setRenderHint(QwtPlotItem::RenderAntialiased, true);
+    // An untitled curve would leave an empty box in the plot's legend.
+    curve->setItemAttribute(QwtPlotItem::Legend, !title.isEmpty());
     curve->attach(plot);
     return curve;
 }

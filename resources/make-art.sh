@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Draws the window icon (tavrix.ico) and the About-page logo (velmora_logo.png) with
+# Draws the window icon (tavrix.ico, and tavrix.png for the desktop menu) and the About-page logo (velmora_logo.png) with
 # ImageMagick 6. The generated files are committed; run this only to change the art.
 # Needs: imagemagick, fonts-dejavu-core.
 set -euo pipefail
@@ -23,6 +23,8 @@ for s in 16 32 48 64; do
 done
 convert "$tmp/icon-16.png" "$tmp/icon-32.png" "$tmp/icon-48.png" "$tmp/icon-64.png" \
     "$tmp/icon-256.png" tavrix.ico
+# The desktop menu's icon.
+cp "$tmp/icon-256.png" tavrix.png
 
 # Logo: the icon's disc beside the word mark, on a transparent background.
 convert "$tmp/icon-256.png" -resize 64x64 "$tmp/mark.png"
