@@ -124,18 +124,6 @@ TEST(ControlEndPoint, VendorReadAndWriteCarryTheSetupFields) {
     EXPECT_FALSE(ep.in);
 }
 
-TEST(ControlEndPoint, TypeByteMasksEachField) {
-    ControlEndPoint ep;
-    ep.direction = 1;
-    ep.requestType = 0;
-    ep.target = 3;
-    EXPECT_EQ(ep.requestTypeByte(), 0x83);
-    ep.direction = 0;
-    ep.requestType = 1;
-    ep.target = 0x21; // only 5 bits fit
-    EXPECT_EQ(ep.requestTypeByte(), 0x21);
-}
-
 TEST(UsbEndPoint, ImmediateCompletionIsNotWaitedFor) {
     MockDriver driver;
     BulkEndPoint ep(&driver, kHandle, endpointAt(0x02, 2));
@@ -315,24 +303,4 @@ TEST(IsocEndPoint, PacketsCoverTheLengthAndNothingIsSentForNone) {
     IsocEndPoint empty(&driver, kHandle, endpointAt(0x86, 0x01, 0));
     length = 100;
     EXPECT_FALSE(empty.Transfer(buffer, length));
-}
-
-TEST(UsbEndPoint, DescriptorDecidesTheClassAndPacketSize) {
-    MockDriver driver;
-    EXPECT_NE(
-        dynamic_cast<ControlEndPoint*>(makeEndPoint(&driver, kHandle, endpointAt(0x00, 0)).get()),
-        nullptr);
-    EXPECT_NE(
-        dynamic_cast<IsocEndPoint*>(makeEndPoint(&driver, kHandle, endpointAt(0x81, 0x0D)).get()),
-        nullptr);
-    EXPECT_NE(
-        dynamic_cast<BulkEndPoint*>(makeEndPoint(&driver, kHandle, endpointAt(0x02, 2)).get()),
-        nullptr);
-    auto irq = makeEndPoint(&driver, kHandle, endpointAt(0x83, 3, 0x1000 | 0x0400));
-    ASSERT_NE(dynamic_cast<InterruptEndPoint*>(irq.get()), nullptr);
-    EXPECT_TRUE(irq->in);
-    EXPECT_TRUE(irq->direct);
-    EXPECT_EQ(irq->timeout, 10000u);
-    EXPECT_EQ(irq->packetsPerMicroframe, 3);
-    EXPECT_EQ(irq->maxPacketSize, 3 * 1024);
 }

@@ -337,20 +337,22 @@ bool LibusbDriver::resetPort(UsbHandle handle) {
         return false;
     cancelAndDrain(handle);
     Open& open = it->second;
+    const std::uint8_t oldAddress = libusb_get_device_address(libusb_get_device(open.handle.get()));
     const int rc = libusb_reset_device(open.handle.get());
     if (rc == LIBUSB_SUCCESS)
         return true;
     if (rc != LIBUSB_ERROR_NOT_FOUND)
         return false;
 
-    // The device came back as a new one: find it again in the same socket.
+    // The device came back as a new one: find it again in the same socket, under a new
+    // address (the old one may still be listed until its removal has been processed).
     open.handle.reset();
     open.claimed = false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kReenumerateMs);
     while (true) {
         std::shared_ptr<void> list;
         for (const Found& f : enumerate(list)) {
-            if (f.path != open.path)
+            if (f.path != open.path || libusb_get_device_address(f.device) == oldAddress)
                 continue;
             libusb_device_handle* raw = nullptr;
             if (libusb_open(f.device, &raw) == LIBUSB_SUCCESS) {
