@@ -1,0 +1,101 @@
+// The FMCW cores beside the plain chain (fresh plans per cycle, transposed-output batched plan,
+// scalar log10) on the same data: one range profile with its peak, and one range-velocity
+// map from the sample block to the dB map, at the start-up settings and the largest ones.
+
+#include "dsp/FmcwRange.h"
+#include "dsp/FmcwRangeVelocity.h"
+#include "dsp/Peak.h"
+#include "tests/dsp/FmcwReference.h"
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+using namespace tavrix::dsp;
+
+namespace {
+
+// Raw counts: the board's offsets, a few beat tones and noise.
+ComplexVector RawCounts(std::size_t count) {
+    std::mt19937 random(1);
+    std::normal_distribution<double> noise(0.0, 40.0);
+    ComplexVector x(count);
+    for (std::size_t i = 0; i < count; ++i)
+        x[i] = Complex(32768.0 + 900.0 * std::sin(0.31 * i) + noise(random),
+                       16384.0 + 700.0 * std::cos(0.83 * i) + noise(random));
+    return x;
+}
+
+void RangeProfile(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const ComplexVector sweep = RawCounts(n);
+    FmcwRangeProfiler profiler;
+    std::vector<double> db(kRangeBins);
+    for (auto _ : state) {
+        profiler.Process(sweep, {}, db);
+        benchmark::DoNotOptimize(FindPeak(db, 0, kRangeBins));
+        benchmark::ClobberMemory();
+    }
+}
+
+void RangeProfilePlain(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const ComplexVector sweep = RawCounts(n);
+    for (auto _ : state) {
+        const std::vector<double> db = tavrix::test::ReferenceRangeProfile(sweep, {});
+        benchmark::DoNotOptimize(FindPeak(db, 0, kRangeBins));
+    }
+}
+
+void RangeVelocityMap(benchmark::State& state) {
+    const auto q = static_cast<std::uint32_t>(state.range(0));
+    const auto n = static_cast<std::uint32_t>(state.range(1));
+    const ComplexVector burst = RawCounts(std::size_t{q} * n);
+    FmcwRangeVelocityMapper mapper;
+    std::vector<double> map(kMapValues);
+    RangeVelocityOptions options;
+    options.rows = MapRows::NearFirst;
+    for (auto _ : state) {
+        mapper.Process(burst, n, q, options, map);
+        benchmark::ClobberMemory();
+    }
+}
+
+void RangeVelocityMapPlain(benchmark::State& state) {
+    const auto q = static_cast<std::uint32_t>(state.range(0));
+    const auto n = static_cast<std::uint32_t>(state.range(1));
+    const ComplexVector burst = RawCounts(std::size_t{q} * n);
+    RangeVelocityOptions options;
+    options.rows = MapRows::NearFirst;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tavrix::test::ReferenceRangeVelocityMap(burst, n, q, options));
+}
+
+constexpr int kRepetitions = 9;
+
+} // namespace
+
+BENCHMARK(RangeProfile)
+    ->Arg(128)
+    ->Arg(1024)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(RangeProfilePlain)
+    ->Arg(128)
+    ->Arg(1024)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(RangeVelocityMap)
+    ->Args({64, 128})
+    ->Args({1024, 1024})
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(RangeVelocityMapPlain)
+    ->Args({64, 128})
+    ->Args({1024, 1024})
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);

@@ -1,0 +1,119 @@
+#include "dsp/FmcwRange.h"
+
+#include "dsp/BandFilter.h"
+#include "dsp/DynamicRange.h"
+#include "dsp/FastDecibels.h"
+#include "dsp/Fft.h"
+#include "dsp/Window.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tavrix::dsp {
+
+double FmcwMaxRange(std::uint32_t samplesPerSweep, double bandwidthHz) {
+    return samplesPerSweep * kSpeedOfLight / (4.0 * bandwidthHz);
+}
+
+double FmcwMaxVelocity(double centerFrequency, double sweepTimeMs) {
+    return kSpeedOfLight / (4.0 * centerFrequency * (sweepTimeMs * 0.001));
+}
+
+std::vector<double> FmcwRangeAxis(double maxRange) {
+    std::vector<double> axis(kRangeBins);
+    for (std::size_t k = 0; k < kRangeBins; ++k)
+        axis[k] = static_cast<double>(k) * maxRange / static_cast<double>(kRangeBins);
+    return axis;
+}
+
+ComplexVector RangeWeights(std::size_t count) {
+    ComplexVector weights(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const double ratio = static_cast<double>(k + 1) / static_cast<double>(count);
+        const double w = ratio * ratio;
+        weights[k] = Complex(w, w);
+    }
+    return weights;
+}
+
+int SliderTop(double maximum) {
+    return TruncateToInt32(maximum);
+}
+
+SliderWindow OrderWindow(SliderWindow window, bool highHasFocus) {
+    if (window.low > window.high) {
+        if (highHasFocus)
+            window.low = window.high;
+        else
+            window.high = window.low;
+    }
+    return window;
+}
+
+bool IsWindowActive(SliderWindow window, double maximum) {
+    return !(window.high == SliderTop(maximum) && window.low == 0);
+}
+
+bool RefreshBandFilter(ComplexVector& spectrum, double& lowCut, double& highCut,
+                       SliderWindow window, double maximum) {
+    if (window.low == lowCut && window.high == highCut && spectrum.size() == kFmcwFftSize)
+        return false;
+    lowCut = window.low;
+    highCut = window.high;
+    spectrum.resize(kFmcwFftSize);
+    DesignBandFilter(spectrum, window.low * 0.5 / maximum, window.high * 0.5 / maximum);
+    return true;
+}
+
+BinRange DetectionBins(double zoneMin, double zoneMax, double maxRange) {
+    const auto bin = [maxRange](double metres) {
+        const double position = metres / maxRange * static_cast<double>(kRangeBins);
+        // Out-of-scale or non-finite zones fall back to the profile's ends.
+        if (!(position > 0.0))
+            return std::size_t{0};
+        if (!(position < static_cast<double>(kRangeBins)))
+            return kRangeBins;
+        return static_cast<std::size_t>(position);
+    };
+    BinRange range;
+    range.begin = std::min(bin(zoneMin), kRangeBins - 1);
+    range.end = std::max(bin(zoneMax), range.begin);
+    return range;
+}
+
+FmcwRangeProfiler::FmcwRangeProfiler() : buffer_(kFmcwFftSize), power_(kRangeBins) {}
+
+bool FmcwRangeProfiler::Process(Span<const Complex> sweep, const RangeProfileOptions& options,
+                                Span<double> db) {
+    const std::size_t n = sweep.size();
+    const bool filter = !options.rangeFilter.empty();
+    const bool weights = !options.rangeWeights.empty();
+    if (n > kFmcwFftSize || db.size() < kRangeBins ||
+        (filter && options.rangeFilter.size() < kFmcwFftSize) ||
+        (weights && options.rangeWeights.size() < kRangeBins))
+        return false;
+
+    std::copy(sweep.begin(), sweep.end(), buffer_.begin());
+    std::fill(buffer_.begin() + n, buffer_.end(), Complex());
+    if (options.hammingWindow) {
+        if (windowLength_ != n) {
+            window_ = HammingWindow(static_cast<std::uint32_t>(n));
+            windowLength_ = n;
+        }
+        ApplyWindow(Span<Complex>(buffer_.data(), n), window_, 1);
+    }
+    Fft(Span<Complex>(buffer_.data(), buffer_.size()));
+
+    for (std::size_t k = 0; k < kRangeBins; ++k) {
+        Complex x = buffer_[k];
+        if (filter)
+            x = Multiply(x, options.rangeFilter[k]);
+        if (weights)
+            x = Multiply(x, options.rangeWeights[k]);
+        power_[k] = x.real() * x.real() + x.imag() * x.imag();
+    }
+    DecibelsFromPower(power_.data(), db.data(), kRangeBins);
+    return true;
+}
+
+} // namespace tavrix::dsp
