@@ -179,6 +179,12 @@ public:
     // or to nine tenths of the block without one.
     void UpdateTimeScope(const SampleBlock& block, double interval,
                          std::optional<double> span = std::nullopt);
+
+    // Processing chains of the two Doppler modes, one acquisition cycle each: CW velocity
+    // (velocity scope or waterfall) and FSK velocity and range (panel, velocity scope,
+    // velocity waterfall or range track).
+    void ProcessCwVelocity();
+    void ProcessFsk();
 };
 
 #endif

@@ -119,8 +119,13 @@ void Tavrix::ReadStream() {
     // per display mode); FMCW triangle has none.
     switch (operatingMode) {
     case 0:
+        break;
     case 2:
+        ProcessFsk();
+        break;
     case 3:
+        ProcessCwVelocity();
+        break;
     default:
         break;
     }

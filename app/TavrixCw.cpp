@@ -1,0 +1,139 @@
+#include "app/Tavrix.h"
+#include "device/RadarDevice.h"
+#include "display/Waterfall.h"
+#include "dsp/CwVelocity.h"
+#include "dsp/DynamicRange.h"
+#include "dsp/Peak.h"
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
+#include <qwt_text.h>
+
+namespace {
+
+// Axis titles of the chain's plots are drawn smaller than the default.
+QwtText axisTitle(const QString& text) {
+    QwtText title(text);
+    QFont font;
+    font.setPointSize(8);
+    title.setFont(font);
+    return title;
+}
+
+} // namespace
+
+void Tavrix::ProcessCwVelocity() {
+    namespace dsp = tavrix::dsp;
+
+    // Controls are read once; changes made during the cycle count from the next one.
+    const std::uint32_t mode = displayMode;
+    const std::uint32_t rows = waterfallRows;
+    const double history = rows * updatePeriodSeconds;
+    const auto colour = static_cast<std::uint32_t>(ui.WaterfallRasterDataColor->currentIndex());
+    const bool autoMax = ui.DynamicRange_Maximum_EN->isChecked();
+    const bool autoMin = ui.DynamicRange_Minimum_EN->isChecked();
+    std::int32_t zMax = ui.DynamicRange_Maximum->value();
+    std::int32_t zMin = ui.DynamicRange_Minimum->value();
+    const auto sweeps = static_cast<std::uint32_t>(ui.spinBoxDopplerQueue->value());
+    const dsp::CwScales scales =
+        dsp::ComputeCwScales(samplesPerSweep, sweepTimeMs, sweeps, centerFrequency);
+    const double vCW = scales.velocitySpan;
+    if (bottomAxisDirty == 1) {
+        // Neither window applies to a Doppler-only measurement.
+        ui.groupBox_Range->setEnabled(false);
+        ui.groupBox_Velocity->setEnabled(false);
+    }
+
+    writeCommandBlock();
+    SampleBlock block;
+    const std::int32_t received = radarDevice->ReadFrame(
+        block, scales.sampleCount, static_cast<std::uint32_t>(scales.timeoutMs));
+    if (received != scales.sampleCount) {
+        stopAcquisition(QStringLiteral("Error: Interface cound not be set!"));
+        return;
+    }
+
+    const bool amplitudeCorrection = ui.filterOptionIQAmplitude->isChecked();
+    dsp::CwConditionBlock(block, amplitudeCorrection);
+    UpdateTimeScope(block, scales.decimatedSpacing);
+    std::vector<double> spectrum;
+    dsp::CwDopplerSpectrum(block, ui.filterOptionHammingWindow->isChecked(), spectrum);
+
+    const auto setUpPlots = [&](const QString& bottomTitle, const QString& yTitle) {
+        ui.groupBox_Top->show();
+        ui.groupBox_Top->setTitle(QStringLiteral("Time Scope Display"));
+        ui.qwtPlotScope_1->setAxisTitle(QwtPlot::xBottom,
+                                        axisTitle(QStringLiteral("Time (seconds)")));
+        ui.qwtPlotScope_1->setAxisTitle(QwtPlot::yLeft, axisTitle(QStringLiteral("Amplitude")));
+        if (amplitudeCorrection)
+            ui.qwtPlotScope_1->setAxisScale(QwtPlot::yLeft, -1.0, 1.0, 0.5);
+        ui.groupBox_Bottom->setTitle(bottomTitle);
+        ui.qwtPlotScope_2->setAxisTitle(
+            QwtPlot::xBottom, axisTitle(QStringLiteral("Radial Velocity (meters per Second)")));
+        ui.qwtPlotScope_2->setAxisTitle(QwtPlot::yLeft, axisTitle(yTitle));
+    };
+
+    if (mode == 2) {
+        if (bottomAxisDirty == 1 || bottomXData.size() != dsp::kCwSpectrumSize) {
+            setUpPlots(QStringLiteral("Velocity Scope Display"), QStringLiteral("Intensity (dB)"));
+            bottomXData = dsp::CwVelocityAxis(vCW);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, -vCW, vCW, 0);
+            if (curveBottom)
+                curveBottom->setTitle(QStringLiteral("CW Velocity"));
+            bottomAxisDirty = 0;
+        }
+        if (autoMax) {
+            if (const auto top = dsp::AutoMaximum(spectrum)) {
+                zMax = *top;
+                ui.DynamicRange_Maximum->setValue(zMax);
+            }
+        }
+        if (autoMin) {
+            zMin = dsp::AutoMinimum(spectrum);
+            ui.DynamicRange_Minimum->setValue(zMin);
+        }
+        const double v = bottomXData[dsp::FindPeak(spectrum, 0, spectrum.size())];
+        if (markerCwPeak) {
+            markerCwPeak->setXValue(v);
+            markerCwPeak->setLabel(
+                QwtText(QStringLiteral(" Max Velocity: %1 m/s").arg(v, 0, 'g', 6)));
+        }
+        ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, zMin, zMax, 0);
+        if (curveBottom)
+            curveBottom->setSamples(bottomXData.data(), spectrum.data(),
+                                    static_cast<int>(spectrum.size()));
+    } else if (mode == 4 && waterfall) {
+        if (bottomAxisDirty == 1) {
+            setUpPlots(QStringLiteral("Velocity Waterfall Display"),
+                       QStringLiteral("Elapsed Time (seconds)"));
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, -vCW, vCW, 0);
+            bottomAxisDirty = 0;
+        }
+        waterfall->SetColorScheme(colour);
+        // The colour range follows the older rows, before this cycle's row joins them: the
+        // maximum over the newest half of the history, the minimum over the newest quarter.
+        const std::size_t columns = dsp::kCwSpectrumSize;
+        if (autoMax) {
+            dsp::MaximumScan scan;
+            waterfall->VisitHistory(rows / 2 * columns, [&scan](const double* v, std::size_t n) {
+                scan.Add({v, n});
+            });
+            if (const auto top = scan.Value()) {
+                zMax = dsp::TruncateToInt32(*top);
+                ui.DynamicRange_Maximum->setValue(zMax);
+            }
+        }
+        if (autoMin) {
+            dsp::TruncatedMeanScan scan;
+            waterfall->VisitHistory(rows / 4 * columns, [&scan](const double* v, std::size_t n) {
+                scan.Add({v, n});
+            });
+            zMin = scan.Value();
+            ui.DynamicRange_Minimum->setValue(zMin);
+        }
+        waterfall->AddRow(spectrum, true);
+        waterfall->UpdateRaster(static_cast<quint32>(columns), -vCW, vCW, 0.0, history, zMin, zMax);
+    }
+}

@@ -1,0 +1,220 @@
+#include "app/Tavrix.h"
+#include "device/RadarDevice.h"
+#include "display/Waterfall.h"
+#include "dsp/BandFilter.h"
+#include "dsp/Blocks.h"
+#include "dsp/DynamicRange.h"
+#include "dsp/Fsk.h"
+
+#include <qwt_dial.h>
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
+#include <qwt_plot_zoneitem.h>
+#include <qwt_slider.h>
+#include <qwt_text.h>
+#include <qwt_thermo.h>
+
+namespace {
+
+// Axis titles of the chain's plots are drawn smaller than the default.
+QwtText axisTitle(const QString& text) {
+    QwtText title(text);
+    QFont font;
+    font.setPointSize(8);
+    title.setFont(font);
+    return title;
+}
+
+// Level scale of the threshold slider and the thermometer, dB.
+constexpr double kLevelLow = -50.0;
+constexpr double kLevelHigh = 150.0;
+
+} // namespace
+
+void Tavrix::ProcessFsk() {
+    namespace dsp = tavrix::dsp;
+
+    // Controls are read once; changes made during the cycle count from the next one.
+    const auto sweeps = static_cast<std::uint32_t>(ui.spinBoxDopplerQueue->value());
+    const double threshold = ui.counterFSKDetectionThreshold->value();
+    const std::uint32_t rows = waterfallRows;
+    const double history = rows * updatePeriodSeconds;
+    const std::uint32_t mode = displayMode;
+    const auto colour = static_cast<std::uint32_t>(ui.WaterfallRasterDataColor->currentIndex());
+    const bool autoMax = ui.DynamicRange_Maximum_EN->isChecked();
+    const bool autoMin = ui.DynamicRange_Minimum_EN->isChecked();
+    std::int32_t zMax = ui.DynamicRange_Maximum->value();
+    std::int32_t zMin = ui.DynamicRange_Minimum->value();
+    const int highAtStart = ui.velocityFilter_High->value();
+    const int lowAtStart = ui.velocityFilter_Low->value();
+    const dsp::FskScales scales =
+        dsp::ComputeFskScales(samplesPerSweep, sweepTimeMs, sweeps, centerFrequency);
+    const double vFSK = scales.velocitySpan;
+    const double rFSK = dsp::kFskRangeSpan;
+    const int vMax = static_cast<int>(vFSK);
+
+    if (bottomAxisDirty == 1) {
+        ui.groupBox_Range->setEnabled(false);
+        ui.groupBox_Velocity->setEnabled(true);
+        ui.dialFSKRange->setScale(0.0, rFSK);
+        ui.dialFSKVelocity->setScale(-vFSK, vFSK);
+        ui.thermFSKMaxDetectedValue->setScale(kLevelLow, kLevelHigh);
+        ui.counterFSKDetectionThreshold->setScale(kLevelLow, kLevelHigh);
+        for (QSlider* slider : {ui.velocityFilter_Low, ui.velocityFilter_High}) {
+            slider->setRange(-vMax, vMax);
+            slider->setSingleStep(static_cast<int>(2.0 * vFSK / sweeps));
+        }
+        ui.velocityFilter_Low->setValue(-vMax);
+        ui.velocityFilter_High->setValue(vMax);
+    }
+
+    // The slider the user holds wins when the two cross.
+    if (lowAtStart > highAtStart) {
+        if (ui.velocityFilter_High->hasFocus())
+            ui.velocityFilter_Low->setValue(ui.velocityFilter_High->value());
+        else
+            ui.velocityFilter_High->setValue(ui.velocityFilter_Low->value());
+    }
+    const int vHigh = ui.velocityFilter_High->value();
+    const int vLow = ui.velocityFilter_Low->value();
+    ui.velocity_UpperBound->setText(QStringLiteral("%1 m/s").arg(vHigh));
+    ui.velocity_LowerBound->setText(QStringLiteral("%1 m/s").arg(vLow));
+
+    // Sliders at their extremes leave the window open: no filter, every velocity searched.
+    const bool windowOpen = vHigh == vMax && vLow == -vMax;
+    dsp::FskWindow window;
+    if (windowOpen) {
+        if (zoneBottom) {
+            zoneBottom->setInterval(-vFSK, vFSK);
+            zoneBottom->hide();
+        }
+    } else {
+        if (zoneBottom) {
+            zoneBottom->setInterval(vLow, vHigh);
+            zoneBottom->show();
+        }
+        velocityFilterSpectrum.resize(dsp::kFskSpectrumSize);
+        dsp::DesignBandFilter(velocityFilterSpectrum, vLow * 0.5 / vFSK, vHigh * 0.5 / vFSK);
+        window = dsp::FskWindowPositions(vLow, vHigh, vFSK);
+    }
+
+    writeCommandBlock();
+    SampleBlock block;
+    const std::int32_t received = radarDevice->ReadFrame(
+        block, scales.sampleCount, static_cast<std::uint32_t>(scales.timeoutMs));
+    if (received != scales.sampleCount) {
+        stopAcquisition(QStringLiteral("Error: Received wrong number of samples from radar."));
+        return;
+    }
+
+    dsp::FskSpectra spectra;
+    const dsp::Span<const std::complex<double>> filter =
+        windowOpen ? dsp::Span<const std::complex<double>>() : velocityFilterSpectrum;
+    if (!dsp::ComputeFskSpectra(block, samplesPerSweep, sweeps,
+                                ui.filterOptionHammingWindow->isChecked(), filter, spectra))
+        return;
+    const dsp::FskTarget target = dsp::DetectFskTarget(spectra, window, threshold, vFSK);
+    std::vector<double>& spectrum = spectra.combined;
+
+    ui.thermFSKMaxDetectedValue->setAlarmLevel(threshold);
+    ui.thermFSKMaxDetectedValue->setValue(target.peakDb);
+    ui.dialFSKRange->setValue(target.range);
+    ui.dialFSKVelocity->setValue(target.velocity);
+
+    const auto setUpPlots = [&](const QString& xTitle, const QString& yTitle) {
+        ui.groupBox_Top->show();
+        ui.groupBox_Top->setTitle(QStringLiteral("Time Scope Display"));
+        ui.qwtPlotScope_1->setAxisTitle(QwtPlot::xBottom,
+                                        axisTitle(QStringLiteral("Time (seconds)")));
+        ui.qwtPlotScope_1->setAxisTitle(QwtPlot::yLeft, axisTitle(QStringLiteral("Amplitude")));
+        ui.groupBox_Bottom->setTitle(QStringLiteral("FSK Processing Information"));
+        ui.qwtPlotScope_2->setAxisTitle(QwtPlot::xBottom, axisTitle(xTitle));
+        ui.qwtPlotScope_2->setAxisTitle(QwtPlot::yLeft, axisTitle(yTitle));
+    };
+    const auto autoRange = [&](bool setLimits) {
+        const std::size_t count = rows / 2 * dsp::kFskSpectrumSize;
+        if (autoMax) {
+            dsp::MaximumScan scan;
+            waterfall->VisitHistory(count, [&scan](const double* v, std::size_t n) {
+                scan.Add({v, n});
+            });
+            if (const auto top = scan.Value()) {
+                const std::int32_t value = dsp::TruncateToInt32(*top);
+                ui.DynamicRange_Maximum->setValue(value);
+                if (setLimits)
+                    zMax = value;
+            }
+        }
+        if (autoMin) {
+            dsp::TruncatedMeanScan scan;
+            waterfall->VisitHistory(count, [&scan](const double* v, std::size_t n) {
+                scan.Add({v, n});
+            });
+            ui.DynamicRange_Minimum->setValue(scan.Value());
+            if (setLimits)
+                zMin = scan.Value();
+        }
+    };
+    const QString velocityTitle = QStringLiteral("Radial Velocity (meters per second)");
+    const QString timeTitle = QStringLiteral("Elapsed Time (seconds)");
+
+    if (mode == 2) {
+        if (bottomAxisDirty == 1 || bottomXData.size() != dsp::kFskSpectrumSize) {
+            setUpPlots(velocityTitle, QStringLiteral("Amplitude (dB)"));
+            if (curveBottom)
+                curveBottom->setTitle(QStringLiteral("FSK Velocity"));
+            bottomXData = dsp::FskVelocityAxis(vFSK);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, -vFSK, vFSK, 0);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, kLevelLow, kLevelHigh);
+            bottomAxisDirty = 0;
+        }
+        if (markerFskThreshold) {
+            markerFskThreshold->setYValue(threshold);
+            markerFskThreshold->setLabel(
+                QwtText(QStringLiteral("Detection Threshold: %1 dB").arg(threshold, 0, 'g', 6)));
+        }
+        if (markerFskTarget) {
+            markerFskTarget->setXValue(target.velocity);
+            markerFskTarget->setLabel(
+                QwtText(QStringLiteral(" Max Velocity: %1 m/s").arg(target.velocity, 0, 'g', 6)));
+        }
+        if (curveBottom)
+            curveBottom->setSamples(bottomXData.data(), spectrum.data(),
+                                    static_cast<int>(spectrum.size()));
+    } else if (mode == 4 && waterfall) {
+        if (bottomAxisDirty == 1) {
+            waterfall->SetHistorySize(dsp::kFskSpectrumSize, rows);
+            setUpPlots(velocityTitle, timeTitle);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, -vFSK, vFSK);
+            bottomAxisDirty = 0;
+        }
+        waterfall->SetColorScheme(colour);
+        dsp::FlattenOutsideWindow(spectrum, window, target.trough);
+        waterfall->AddRow(spectrum, true);
+        waterfall->UpdateRaster(dsp::kFskSpectrumSize, -vFSK, vFSK, 0.0, history, zMin, zMax);
+        // This row counts from the next cycle's raster on.
+        autoRange(false);
+    } else if (mode == 5 && waterfall) {
+        if (bottomAxisDirty == 1) {
+            waterfall->SetHistorySize(dsp::kFskSpectrumSize, rows);
+            setUpPlots(QStringLiteral("Range (meters)"), timeTitle);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, 0.0, rFSK);
+            bottomAxisDirty = 0;
+        }
+        waterfall->SetColorScheme(colour);
+        autoRange(true);
+        // One mark per cycle at the range read; a cycle without detection marks 0.
+        std::vector<double> track(dsp::kFskSpectrumSize, 0.0);
+        track[dsp::FskTrackPosition(target.range)] = 1.0;
+        waterfall->AddRow(track, true);
+        waterfall->UpdateRaster(dsp::kFskSpectrumSize, 0.0, rFSK, 0.0, history, zMin, zMax);
+    }
+
+    // One sweep period, both tones, centred.
+    SampleBlock sweep(block.begin(), block.begin() + samplesPerSweep);
+    dsp::SubtractDC(sweep, samplesPerSweep, 1);
+    UpdateTimeScope(sweep, -1.0);
+}
