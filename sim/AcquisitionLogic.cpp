@@ -1,4 +1,5 @@
 #include "sim/AcquisitionLogic.h"
+#include "sim/Synthesizer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,14 +13,19 @@ constexpr std::size_t kWordsKept = 2048;
 } // namespace
 
 AcquisitionLogic::AcquisitionLogic(const Scene& scene, std::shared_ptr<BoardClock> c)
-    : clock(std::move(c)), synth(scene), model(scene.deviceModel),
-      rng(scene.seed * 0xD1342543DE82EF95ULL + 7) {}
+    : AcquisitionLogic(std::make_shared<Synthesizer>(scene), std::move(c), scene.seed) {}
+
+AcquisitionLogic::AcquisitionLogic(std::shared_ptr<SampleSource> s, std::shared_ptr<BoardClock> c,
+                                   std::uint64_t seed)
+    : clock(std::move(c)), source(std::move(s)), model(source->deviceModel()),
+      rng(seed * 0xD1342543DE82EF95ULL + 7) {}
 
 void AcquisitionLogic::restart() {
     rng = rng * 6364136223846793005ULL + 1442695040888963407ULL;
     const int offset =
         static_cast<int>((rng >> 33) % static_cast<std::uint64_t>(current->samplesPerSweep));
-    synth.start(*current, clock->now(), offset);
+    playing = source->plays(*current);
+    source->start(*current, clock->now(), offset);
     produced = 0;
 }
 
@@ -62,10 +68,14 @@ void AcquisitionLogic::command(const std::uint8_t* bytes, std::size_t length) {
 }
 
 std::uint64_t AcquisitionLogic::producedBy(double t) const {
-    const double n = (t - synth.startTime()) * current->sampleRate();
+    const double n = (t - source->startTime()) * source->sampleRate();
+    if (n <= 0)
+        return 0;
     // Slack of a thousandth of a sample, so that a time computed by readyTime() counts its own
     // sample even after hours of session time have eaten into the precision of t.
-    return n <= 0 ? 0 : static_cast<std::uint64_t>(std::floor(n + 1e-3));
+    const double whole = std::floor(n + 1e-3);
+    const std::uint64_t length = source->length();
+    return whole >= static_cast<double>(length) ? length : static_cast<std::uint64_t>(whole);
 }
 
 void AcquisitionLogic::produce(std::uint64_t samples) {
@@ -76,7 +86,7 @@ void AcquisitionLogic::produce(std::uint64_t samples) {
         head = 0;
     }
     words.resize(static_cast<std::size_t>(samples) * 2);
-    synth.generate(produced, static_cast<std::size_t>(samples), words.data(), !dropFrameFlags);
+    source->generate(produced, static_cast<std::size_t>(samples), words.data(), !dropFrameFlags);
     std::size_t at = fifo.size();
     fifo.resize(at + words.size() * 2);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -125,8 +135,10 @@ double AcquisitionLogic::readyTime(std::size_t bytes) {
     if (!streaming())
         return kNever;
     const std::uint64_t samples = (bytes - held() + 3) / 4;
-    return std::max(clock->now(), synth.startTime() + static_cast<double>(produced + samples) /
-                                                          current->sampleRate());
+    if (samples > source->length() - produced)
+        return kNever; // a source that runs dry before then
+    return std::max(clock->now(), source->startTime() + static_cast<double>(produced + samples) /
+                                                            source->sampleRate());
 }
 
 std::size_t AcquisitionLogic::read(std::uint8_t* data, std::size_t length) {

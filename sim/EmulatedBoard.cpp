@@ -24,6 +24,19 @@ EmulatedBoard::EmulatedBoard(const Scene& scene, std::shared_ptr<BoardClock> clo
                              BoardIdentity identity)
     : sceneUsed(scene), clk(std::move(clock)), id(std::move(identity)), logic(scene, clk) {}
 
+namespace {
+Scene emptySceneOf(int model) {
+    Scene scene;
+    scene.deviceModel = model;
+    return scene;
+}
+} // namespace
+
+EmulatedBoard::EmulatedBoard(std::shared_ptr<SampleSource> source,
+                             std::shared_ptr<BoardClock> clock, BoardIdentity identity)
+    : sceneUsed(emptySceneOf(source->deviceModel())), clk(std::move(clock)),
+      id(std::move(identity)), logic(std::move(source), clk) {}
+
 void EmulatedBoard::unplug() {
     isPlugged = false;
     core.powerOn();

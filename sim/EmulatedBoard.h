@@ -9,6 +9,7 @@
 #include "sim/BoardClock.h"
 #include "sim/ControllerCore.h"
 #include "sim/Descriptors.h"
+#include "sim/SampleSource.h"
 #include "sim/Scene.h"
 
 #include <cstdint>
@@ -43,8 +44,13 @@ public:
     static constexpr std::uint8_t kFirmwareRequest = 0xA0;
 
     EmulatedBoard(const Scene& scene, std::shared_ptr<BoardClock> clock, BoardIdentity id = {});
+    // A board whose acquisition logic streams from `source` (a recording played back, say).
+    EmulatedBoard(std::shared_ptr<SampleSource> source, std::shared_ptr<BoardClock> clock,
+                  BoardIdentity id = {});
 
     const BoardIdentity& identity() const { return id; }
+    // The scene the board shows; one streaming from another source has an empty scene of its
+    // device model.
     const Scene& scene() const { return sceneUsed; }
     BoardClock& clock() const { return *clk; }
 

@@ -29,6 +29,13 @@ std::unique_ptr<SimUsbDriver> SimUsbDriver::withBoard(const Scene& scene, bool p
     return driver;
 }
 
+std::unique_ptr<SimUsbDriver> SimUsbDriver::withBoard(std::shared_ptr<SampleSource> source,
+                                                      std::shared_ptr<BoardClock> clock) {
+    auto driver = std::make_unique<SimUsbDriver>();
+    driver->attach(std::make_shared<EmulatedBoard>(std::move(source), std::move(clock)));
+    return driver;
+}
+
 EmulatedBoard& SimUsbDriver::attach(std::shared_ptr<EmulatedBoard> board) {
     const std::size_t port = ports.size() + 1;
     board->setAddress(static_cast<std::uint8_t>(1 + port));

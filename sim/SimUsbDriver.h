@@ -25,6 +25,9 @@ public:
 
     // One board showing `scene`, paced to real time or on a virtual clock.
     static std::unique_ptr<SimUsbDriver> withBoard(const Scene& scene, bool paced);
+    // One board streaming from `source` on `clock` (a WallClock paces it to real time).
+    static std::unique_ptr<SimUsbDriver> withBoard(std::shared_ptr<SampleSource> source,
+                                                   std::shared_ptr<BoardClock> clock);
 
     // Plugs a board into the next free port.
     EmulatedBoard& attach(std::shared_ptr<EmulatedBoard> board);

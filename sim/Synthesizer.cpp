@@ -54,7 +54,7 @@ void Synthesizer::start(const Acquisition& a, double startTime, int sweepOffset)
     t0 = startTime;
     offset = sweepOffset;
     const int n = a.samplesPerSweep;
-    const DeviceModel& model = deviceModel(scene.deviceModel);
+    const DeviceModel& model = sim::deviceModel(scene.deviceModel);
     const double f = model.carrierHz;
     const double b = a.bandwidthHz;
     const double t = a.sweepTimeS;

@@ -11,6 +11,7 @@
 // carrier's 4*pi*f*R/c.
 
 #include "sim/DeviceModel.h"
+#include "sim/SampleSource.h"
 #include "sim/Scene.h"
 
 #include <cstdint>
@@ -18,7 +19,7 @@
 
 namespace sim {
 
-class Synthesizer {
+class Synthesizer : public SampleSource {
 public:
     // Mid-scale code of both converters. The Q word gives up bit 15 to the frame flag, and the
     // host takes any word with bit 15 set for the flag, so the I converter is biased like the
@@ -27,15 +28,15 @@ public:
 
     explicit Synthesizer(const Scene& scene);
 
-    // A new acquisition: sample 0 is taken at board time `startTime`, at position
-    // `sweepOffset` (0 .. samplesPerSweep - 1) of its sweep.
-    void start(const Acquisition& acquisition, double startTime, int sweepOffset);
+    int deviceModel() const override { return scene.deviceModel; }
+    // The scene looks the same whatever the board is asked to do.
+    bool plays(const Acquisition&) const override { return true; }
+    void start(const Acquisition& acquisition, double startTime, int sweepOffset) override;
     const Acquisition& acquisition() const { return acq; }
-    double startTime() const { return t0; }
-
-    // Writes samples [first, first + count) as word pairs: Q with the frame flag in bit 15 on
-    // the first sample of every sweep (when `frameFlags`), then I.
-    void generate(std::uint64_t first, std::size_t count, std::uint16_t* words, bool frameFlags);
+    double startTime() const override { return t0; }
+    double sampleRate() const override { return acq.sampleRate(); }
+    void generate(std::uint64_t first, std::size_t count, std::uint16_t* words,
+                  bool frameFlags) override;
 
 private:
     struct Ramp {

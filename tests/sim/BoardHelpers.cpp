@@ -69,6 +69,13 @@ Bench::Bench(const sim::Scene& scene, bool load)
         download(*board, controllerProgram());
 }
 
+Bench::Bench(std::shared_ptr<sim::SampleSource> source, std::shared_ptr<sim::VirtualClock> c)
+    : clock(std::move(c)), board(std::make_shared<sim::EmulatedBoard>(std::move(source), clock)) {
+    board->resetPort();
+    EXPECT_TRUE(board->selectAltSetting(1));
+    download(*board, controllerProgram());
+}
+
 bool command(sim::EmulatedBoard& board, std::uint16_t w) {
     std::vector<std::uint8_t> block(2048);
     for (std::size_t i = 0; i < block.size(); i += 2) {

@@ -25,6 +25,8 @@ void download(sim::EmulatedBoard& board, const std::vector<Record>& records);
 // A board on a virtual clock, plugged in, alternate setting 1, program loaded.
 struct Bench {
     explicit Bench(const sim::Scene& scene, bool load = true);
+    // A board streaming from `source`, on `clock`.
+    Bench(std::shared_ptr<sim::SampleSource> source, std::shared_ptr<sim::VirtualClock> clock);
     std::shared_ptr<sim::VirtualClock> clock;
     std::shared_ptr<sim::EmulatedBoard> board;
 };
