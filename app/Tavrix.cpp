@@ -74,6 +74,9 @@ Tavrix::~Tavrix() {
 }
 
 void Tavrix::connectControls() {
+    connect(ui.captureViewTop, &QPushButton::clicked, this, &Tavrix::exportPlotImageTop);
+    connect(ui.captureViewBottom, &QPushButton::clicked, this, &Tavrix::exportPlotImageBottom);
+
     for (QRadioButton* mode : {ui.radioOperationMode_1, ui.radioOperationMode_2,
                                ui.radioOperationMode_4, ui.radioOperationMode_5})
         connect(mode, &QRadioButton::clicked, this, &Tavrix::UpdateDisplayParameters);
@@ -94,6 +97,8 @@ void Tavrix::connectControls() {
     for (QSpinBox* spin : {ui.SpectrogramRows, ui.spinBoxDopplerQueue, ui.spinBoxPUpdateRate})
         connect(spin, valueChanged, this, &Tavrix::UpdateDisplayParameters);
     connect(ui.WaterfallRasterDataMethod, indexChanged, this, &Tavrix::UpdateDisplayParameters);
+
+    connect(ui.recordButtonStart, &QPushButton::clicked, this, &Tavrix::recordBegin);
 
     connect(ui.DR_Max_Plus, &QPushButton::clicked, this, &Tavrix::Qt_DR_Max_Plus);
     connect(ui.DR_Max_Minus, &QPushButton::clicked, this, &Tavrix::Qt_DR_Max_Minus);

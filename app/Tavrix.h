@@ -9,17 +9,21 @@
 #include <complex>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
 
 class QDockWidget;
+class QLabel;
 class QTimer;
 class QVideoWidget;
+class QwtPlot;
 class QwtPlotCurve;
 class QwtPlotGrid;
 class QwtPlotMarker;
+class QwtPlotRenderer;
 class QwtPlotZoneItem;
 
 class RadarDevice;
@@ -47,6 +51,16 @@ public:
     // Replaces where the cameras come from (tests give a fake) and refreshes the list.
     void setCameraSource(std::unique_ptr<tavrix::camera::CameraSource> source);
 
+    // A save dialog's question; an empty answer means cancelled. Tests answer through
+    // saveFileDialog, which replaces the modal file dialog when set.
+    struct SaveFileQuestion {
+        QString caption;
+        QString proposedName;
+        QString filter;
+        bool confirmOverwrite = true;
+    };
+    std::function<QString(const SaveFileQuestion&)> saveFileDialog;
+
 public slots:
     // Activation and acquisition cycle.
     void on_buttonRefreshDeviceList_clicked();
@@ -56,6 +70,11 @@ public slots:
     // Operating and display parameters.
     bool UpdateOperatingParameters();
     void UpdateDisplayParameters();
+    // Recording of the raw stream and export of the plots.
+    void UpdateRecordData(double samp_rate);
+    void recordBegin();
+    void exportPlotImageTop();
+    void exportPlotImageBottom();
 
     // Step buttons beside the dynamic-range and window sliders.
     void Qt_DR_Max_Plus();
@@ -100,6 +119,11 @@ private:
     void applyDisplayModeRules();
     void rebuildPlotItems();
     void createWaterfall(std::uint32_t columns, std::uint32_t rows);
+
+    // Recording and export helpers.
+    QString askSaveFileName(const SaveFileQuestion& question);
+    void exportPlotImage(QwtPlot* plot, const QString& baseName);
+    void renderPlot(QwtPlotRenderer& renderer, QwtPlot* plot, const QString& fileName);
 
 public:
     // Window state. Public because the chains' helpers and the tests read and write it;
@@ -179,6 +203,12 @@ public:
     // or to nine tenths of the block without one.
     void UpdateTimeScope(const SampleBlock& block, double interval,
                          std::optional<double> span = std::nullopt);
+
+    // Writes `block` as a recording file of the current operating parameters. On failure
+    // nothing of it is left on disk, and recordStatus and the status bar say why.
+    bool WriteRecording(const SampleBlock& block, const QString& fileName);
+    // Status-bar note of the last failed plot export, null until one failed.
+    QLabel* exportStatus = nullptr;
 
     // Processing chains of the two Doppler modes, one acquisition cycle each: CW velocity
     // (velocity scope or waterfall) and FSK velocity and range (panel, velocity scope,
