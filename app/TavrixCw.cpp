@@ -45,6 +45,7 @@ void Tavrix::ProcessCwVelocity() {
         ui.groupBox_Velocity->setEnabled(false);
     }
 
+    UpdateRecordData(scales.sampleRate);
     writeCommandBlock();
     SampleBlock block;
     const std::int32_t received = radarDevice->ReadFrame(
@@ -79,8 +80,11 @@ void Tavrix::ProcessCwVelocity() {
             setUpPlots(QStringLiteral("Velocity Scope Display"), QStringLiteral("Intensity (dB)"));
             bottomXData = dsp::CwVelocityAxis(vCW);
             ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, -vCW, vCW, 0);
-            if (curveBottom)
+            if (curveBottom) {
+                // Untitled until now, so it had no legend entry.
                 curveBottom->setTitle(QStringLiteral("CW Velocity"));
+                curveBottom->setItemAttribute(QwtPlotItem::Legend, true);
+            }
             bottomAxisDirty = 0;
         }
         if (autoMax) {

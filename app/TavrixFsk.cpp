@@ -107,6 +107,7 @@ void Tavrix::ProcessFsk() {
         stopAcquisition(QStringLiteral("Error: Received wrong number of samples from radar."));
         return;
     }
+    UpdateRecordData(scales.sampleRate);
 
     dsp::FskSpectra spectra;
     const dsp::Span<const std::complex<double>> filter =
@@ -162,8 +163,11 @@ void Tavrix::ProcessFsk() {
     if (mode == 2) {
         if (bottomAxisDirty == 1 || bottomXData.size() != dsp::kFskSpectrumSize) {
             setUpPlots(velocityTitle, QStringLiteral("Amplitude (dB)"));
-            if (curveBottom)
+            if (curveBottom) {
+                // Untitled until now, so it had no legend entry.
                 curveBottom->setTitle(QStringLiteral("FSK Velocity"));
+                curveBottom->setItemAttribute(QwtPlotItem::Legend, true);
+            }
             bottomXData = dsp::FskVelocityAxis(vFSK);
             ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, -vFSK, vFSK, 0);
             ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, kLevelLow, kLevelHigh);

@@ -126,11 +126,13 @@ TEST(CwEndToEnd, VelocityScopeMarksTheTargetOnEitherSide) {
                   QStringLiteral(" Max Velocity: %1 m/s").arg(marker->xValue(), 0, 'g', 6));
         EXPECT_EQ(radar.window->curveBottom->dataSize(), 1024u);
         EXPECT_EQ(radar.window->curveBottom->title().text(), "CW Velocity");
+        EXPECT_TRUE(radar.window->curveBottom->testItemAttribute(QwtPlotItem::Legend));
         EXPECT_EQ(radar.ui().groupBox_Bottom->title(), "Velocity Scope Display");
 
         // The time scope shows the decimated samples at their own spacing.
         EXPECT_EQ(radar.window->curveTopI->dataSize(), 1024u);
         EXPECT_DOUBLE_EQ(radar.window->topXData[1], s.decimatedSpacing);
+        EXPECT_EQ(radar.ui().recordLCDSampleRate->value(), s.sampleRate);
         EXPECT_TRUE(radar.window->acquisitionTimer->isActive());
     }
 }
@@ -190,6 +192,7 @@ TEST(FskEndToEnd, DialsReadVelocityAndRangeOfTheTarget) {
         EXPECT_EQ(radar.window->curveBottom->dataSize(), 1024u);
         // The time scope holds one sweep period.
         EXPECT_EQ(radar.window->curveTopI->dataSize(), radar.window->samplesPerSweep);
+        EXPECT_EQ(radar.ui().recordLCDSampleRate->value(), s.sampleRate);
     }
 }
 
@@ -265,9 +268,10 @@ TEST(DopplerEndToEnd, ShortReadsStopWithTheChainsOwnMessage) {
     struct Case {
         QRadioButton* Ui::Tavrix::*mode;
         const char* message;
+        double rateShown; // CW reports its rate before reading, FSK only after a full read
     };
-    for (const Case& c : {Case{kCw, "Error: Interface cound not be set!"},
-                          Case{kFsk, "Error: Received wrong number of samples from radar."}}) {
+    for (const Case& c : {Case{kCw, "Error: Interface cound not be set!", 256000.0},
+                          Case{kFsk, "Error: Received wrong number of samples from radar.", 0.0}}) {
         SCOPED_TRACE(c.message);
         Radar radar(kElm, {target(8.0, 2.0, 3000)}, c.mode);
         radar.driver.board(0).faults.shortRead = 4096;
@@ -279,6 +283,7 @@ TEST(DopplerEndToEnd, ShortReadsStopWithTheChainsOwnMessage) {
         // Nothing of the partial block is drawn.
         EXPECT_EQ(radar.window->curveBottom->dataSize(), 0u);
         EXPECT_EQ(radar.window->curveTopI->dataSize(), 0u);
+        EXPECT_EQ(radar.ui().recordLCDSampleRate->value(), c.rateShown);
         EXPECT_TRUE(radar.window->statusBar()->currentMessage().startsWith("Update Time: "));
     }
 }
