@@ -2,6 +2,7 @@
 #define TAVRIX_APP_TAVRIX_H
 
 #include "camera/CameraSource.h"
+#include "dsp/FmcwRangeVelocity.h"
 #include "ui_tavrix.h"
 
 #include <QMainWindow>
@@ -27,6 +28,7 @@ class QwtPlotRenderer;
 class QwtPlotZoneItem;
 
 class RadarDevice;
+class TavrixPlayback;
 class UsbDriver;
 class Waterfall;
 
@@ -120,6 +122,11 @@ private:
     void rebuildPlotItems();
     void createWaterfall(std::uint32_t columns, std::uint32_t rows);
 
+    // Shared steps of the FMCW chains: the top plot's set-up, and the range window's
+    // re-ranging (after a parameter change), ordering and labels.
+    void setUpFmcwTimeScope();
+    tavrix::dsp::SliderWindow updateRangeWindowSliders(bool dirty, double rmax);
+
     // Recording and export helpers.
     QString askSaveFileName(const SaveFileQuestion& question);
     void exportPlotImage(QwtPlot* plot, const QString& baseName);
@@ -132,6 +139,8 @@ public:
 
     Ui::Tavrix ui;
     RadarDevice* radarDevice = nullptr;
+    // Playback of a recording (a child of the window); null on a live board.
+    TavrixPlayback* playback = nullptr;
 
     // 1: rebuild the plot's x vector and axis on the next draw.
     std::uint8_t topAxisDirty = 1;
@@ -215,6 +224,15 @@ public:
     // velocity waterfall or range track).
     void ProcessCwVelocity();
     void ProcessFsk();
+
+    // Processing chains of FMCW sawtooth: one sweep to the range scope or range waterfall
+    // (display modes 1 and 5), a burst of sweeps to the range-velocity map or velocity
+    // waterfall (modes 2 to 4). Their cores keep buffers and plans from cycle to cycle.
+    void ProcessFmcwRange();
+    void ProcessFmcwRangeVelocity();
+    tavrix::dsp::FmcwRangeProfiler fmcwProfiler;
+    std::unique_ptr<tavrix::dsp::FmcwRangeVelocityMapper> fmcwMapper; // made at first use
+    std::vector<double> fmcwMap;
 };
 
 #endif

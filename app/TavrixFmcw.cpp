@@ -1,0 +1,372 @@
+#include "app/Tavrix.h"
+#include "device/RadarDevice.h"
+#include "display/Waterfall.h"
+#include "dsp/DynamicRange.h"
+#include "dsp/FmcwRange.h"
+#include "dsp/FmcwRangeVelocity.h"
+#include "dsp/Peak.h"
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
+#include <qwt_plot_zoneitem.h>
+#include <qwt_text.h>
+
+namespace dsp = tavrix::dsp;
+
+namespace {
+
+// Axis titles of the chains' plots are drawn smaller than the default.
+QwtText axisTitle(const QString& text) {
+    QwtText title(text);
+    QFont font;
+    font.setPointSize(8);
+    title.setFont(font);
+    return title;
+}
+
+QString metres(double value) {
+    return QStringLiteral("%1 m").arg(value, 0, 'g', -1);
+}
+
+QString metresPerSecond(double value) {
+    return QStringLiteral("%1 m/s").arg(value, 0, 'g', -1);
+}
+
+// Puts a window's two sliders back to the whole scale 0 .. top.
+void resetWindow(QSlider* low, QSlider* high, int top) {
+    low->setRange(0, top);
+    high->setRange(0, top);
+    low->setValue(0);
+    high->setValue(top);
+}
+
+// Keeps the window's bounds in order, the slider with the focus winning, and returns them.
+// The bounds are read after any re-ranging of this cycle, so a window that was crossed when
+// the parameters changed is not turned into an empty one at the new full scale.
+dsp::SliderWindow orderWindow(QSlider* low, QSlider* high) {
+    const dsp::SliderWindow now{low->value(), high->value()};
+    const dsp::SliderWindow ordered = dsp::OrderWindow(now, high->hasFocus());
+    if (ordered.low != now.low)
+        low->setValue(ordered.low);
+    if (ordered.high != now.high)
+        high->setValue(ordered.high);
+    return {low->value(), high->value()};
+}
+
+} // namespace
+
+void Tavrix::setUpFmcwTimeScope() {
+    ui.groupBox_Top->show();
+    ui.groupBox_Top->setTitle(QStringLiteral("Time Scope Display"));
+    ui.qwtPlotScope_1->setAxisTitle(QwtPlot::xBottom, axisTitle(QStringLiteral("Time (seconds)")));
+    ui.qwtPlotScope_1->setAxisTitle(QwtPlot::yLeft, axisTitle(QStringLiteral("Amplitude")));
+    if (ui.filterOptionIQAmplitude->isChecked())
+        ui.qwtPlotScope_1->setAxisScale(QwtPlot::yLeft, -1.0, 1.0, 0.5);
+    else if (!ui.filterOptionDirectClutterDisabled->isChecked())
+        ui.qwtPlotScope_1->setAxisScale(QwtPlot::yLeft, -100.0, 100.0, 20.0);
+}
+
+dsp::SliderWindow Tavrix::updateRangeWindowSliders(bool dirty, double rmax) {
+    if (dirty) {
+        resetWindow(ui.rangeFilter_Low, ui.rangeFilter_High, dsp::SliderTop(rmax));
+        rangeFilterSpectrum.resize(dsp::kFmcwFftSize);
+        ui.range_LowerBound->setText(metres(0));
+        ui.range_UpperBound->setText(metres(rmax));
+    }
+    const dsp::SliderWindow window = orderWindow(ui.rangeFilter_Low, ui.rangeFilter_High);
+    ui.range_UpperBound->setText(metres(window.high));
+    ui.range_LowerBound->setText(metres(window.low));
+    return window;
+}
+
+void Tavrix::ProcessFmcwRange() {
+    // Controls are read once; changes made during the cycle count from the next one.
+    const std::uint32_t mode = displayMode;
+    const std::uint32_t rows = waterfallRows;
+    const double history = rows * updatePeriodSeconds;
+    const auto colour = static_cast<std::uint32_t>(ui.WaterfallRasterDataColor->currentIndex());
+    const bool autoMax = ui.DynamicRange_Maximum_EN->isChecked();
+    const bool autoMin = ui.DynamicRange_Minimum_EN->isChecked();
+    std::int32_t zMax = ui.DynamicRange_Maximum->value();
+    std::int32_t zMin = ui.DynamicRange_Minimum->value();
+    const bool weighting = ui.isRangeWeighting->isChecked();
+    const double T = sweepTimeMs * 0.001;
+    const std::uint32_t N = samplesPerSweep;
+    const double rmax = dsp::FmcwMaxRange(N, bandwidthHz);
+
+    const bool dirty = bottomAxisDirty == 1;
+    if (dirty) {
+        ui.groupBox_Range->setEnabled(true);
+        ui.groupBox_Velocity->setEnabled(false);
+        rangeWeights = dsp::RangeWeights(dsp::kRangeBins);
+    }
+    const dsp::SliderWindow window = updateRangeWindowSliders(dirty, rmax);
+    const bool windowActive = dsp::IsWindowActive(window, rmax);
+    if (windowActive) {
+        if (zoneBottom)
+            zoneBottom->setVisible(true);
+        if (dsp::RefreshBandFilter(rangeFilterSpectrum, rangeFilterLowCut, rangeFilterHighCut,
+                                   window, rmax) &&
+            zoneBottom)
+            zoneBottom->setInterval(window.low, window.high);
+    } else if (zoneBottom) {
+        zoneBottom->setVisible(false);
+        zoneBottom->setInterval(0.0, rmax);
+    }
+
+    UpdateRecordData(N / T);
+    writeCommandBlock();
+    SampleBlock samples;
+    const auto count = static_cast<std::int32_t>(N);
+    if (radarDevice->ReadFrame(samples, count,
+                               static_cast<std::uint32_t>(dsp::kRangeSweepTimeoutMs)) != count) {
+        stopAcquisition(QStringLiteral("Error: Did not receive requested number of samples."));
+        return;
+    }
+
+    CancelDirectClutter(samples);
+    ApplyIQCorrections(samples, 1);
+    // The time scope shows the sweep cleaned but not yet windowed. Models 6 to 8 show a span
+    // set by the sweep time, and nothing while no sweep time is chosen.
+    const int model = ui.device_centerFrequency->currentIndex();
+    if (model >= 5 && model <= 7) {
+        static const double kSpans[] = {0.0008, 0.0018, 0.0038, 0.0098};
+        const int sweep = ui.comboPSweepTime->currentIndex();
+        if (sweep >= 0 && sweep <= 3)
+            UpdateTimeScope(samples, -1.0, kSpans[sweep]);
+    } else {
+        UpdateTimeScope(samples, -1.0);
+    }
+
+    dsp::RangeProfileOptions options;
+    options.hammingWindow = ui.filterOptionHammingWindow->isChecked();
+    if (windowActive)
+        options.rangeFilter = rangeFilterSpectrum;
+    if (weighting)
+        options.rangeWeights = rangeWeights;
+    std::vector<double> db(dsp::kRangeBins);
+    if (!fmcwProfiler.Process(samples, options, db))
+        return;
+
+    if (mode == 1) {
+        if (dirty) {
+            setUpFmcwTimeScope();
+            ui.groupBox_Bottom->setTitle(QStringLiteral("Range Scope Display"));
+            ui.qwtPlotScope_2->setAxisTitle(QwtPlot::xBottom,
+                                            axisTitle(QStringLiteral("Range (meters)")));
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, 0.0, rmax, 0);
+            ui.qwtPlotScope_2->setAxisTitle(QwtPlot::yLeft,
+                                            axisTitle(QStringLiteral("Intensity (dB)")));
+            if (curveBottom)
+                curveBottom->setTitle(QStringLiteral("FMCW Range"));
+            bottomAxisDirty = 0;
+        }
+        // The range axis is rebuilt whenever it does not describe this profile.
+        if (dirty || bottomXData.size() != dsp::kRangeBins)
+            bottomXData = dsp::FmcwRangeAxis(rmax);
+
+        if (autoMax) {
+            if (const auto top = dsp::AutoMaximum(db)) {
+                zMax = *top;
+                ui.DynamicRange_Maximum->setValue(zMax);
+            }
+        }
+        if (autoMin) {
+            zMin = dsp::AutoMinimum(db);
+            ui.DynamicRange_Minimum->setValue(zMin);
+        }
+
+        // No threshold: the strongest bin inside the zone is reported at every cycle.
+        const QwtInterval zone = zoneBottom ? zoneBottom->interval() : QwtInterval(0.0, rmax);
+        const dsp::BinRange bins = dsp::DetectionBins(zone.minValue(), zone.maxValue(), rmax);
+        const double range = bottomXData[dsp::FindPeak(db, bins.begin, bins.end)];
+        if (markerRangePeak) {
+            markerRangePeak->setXValue(range);
+            markerRangePeak->setLabel(
+                QwtText(QStringLiteral(" Detected Range: %1 m").arg(range, 0, 'g', -1)));
+        }
+        ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, zMin, zMax, 0);
+        if (curveBottom)
+            curveBottom->setSamples(bottomXData.data(), db.data(), static_cast<int>(db.size()));
+    } else if (mode == 5 && waterfall) {
+        if (dirty) {
+            setUpFmcwTimeScope();
+            ui.groupBox_Bottom->setTitle(QStringLiteral("Range Waterfall Display"));
+            ui.qwtPlotScope_2->setAxisTitle(QwtPlot::xBottom,
+                                            axisTitle(QStringLiteral("Range (meters)")));
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, 0.0, rmax, 0);
+            ui.qwtPlotScope_2->setAxisTitle(QwtPlot::yLeft,
+                                            axisTitle(QStringLiteral("Elapsed Time (seconds)")));
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
+            bottomAxisDirty = 0;
+        }
+        waterfall->SetColorScheme(colour);
+        // The colour range follows the older rows, before this cycle's row joins them. The
+        // counts are in 1024-value rows although these rows hold 513 values.
+        if (autoMax) {
+            dsp::MaximumScan scan;
+            waterfall->VisitHistory(rows / 2 * std::size_t{1024},
+                                    [&scan](const double* v, std::size_t n) {
+                                        scan.Add({v, n});
+                                    });
+            if (const auto top = scan.Value()) {
+                zMax = dsp::TruncateToInt32(*top);
+                ui.DynamicRange_Maximum->setValue(zMax);
+            }
+        }
+        if (autoMin) {
+            dsp::TruncatedMeanScan scan;
+            waterfall->VisitHistory(rows / 4 * std::size_t{1024},
+                                    [&scan](const double* v, std::size_t n) {
+                                        scan.Add({v, n});
+                                    });
+            zMin = scan.Value();
+            ui.DynamicRange_Minimum->setValue(zMin);
+        }
+        waterfall->AddRow(db, true);
+        waterfall->UpdateRaster(static_cast<quint32>(dsp::kRangeBins), 0.0, rmax, 0.0, history,
+                                zMin, zMax);
+    }
+}
+
+void Tavrix::ProcessFmcwRangeVelocity() {
+    // Controls are read once; changes made during the cycle count from the next one.
+    const auto sweeps = static_cast<std::uint32_t>(ui.spinBoxDopplerQueue->value());
+    const std::uint32_t mode = displayMode;
+    const std::uint32_t rows = waterfallRows;
+    const double history = rows * updatePeriodSeconds;
+    const auto colour = static_cast<std::uint32_t>(ui.WaterfallRasterDataColor->currentIndex());
+    const bool autoMax = ui.DynamicRange_Maximum_EN->isChecked();
+    const bool autoMin = ui.DynamicRange_Minimum_EN->isChecked();
+    std::int32_t zMax = ui.DynamicRange_Maximum->value();
+    std::int32_t zMin = ui.DynamicRange_Minimum->value();
+    const bool weighting = ui.isRangeWeighting->isChecked();
+    const std::uint32_t N = samplesPerSweep;
+    const double rmax = dsp::FmcwMaxRange(N, bandwidthHz);
+    const double vmax = dsp::FmcwMaxVelocity(centerFrequency, sweepTimeMs);
+    const dsp::FmcwBurstScales scales = dsp::ComputeFmcwBurstScales(N, sweepTimeMs, sweeps);
+
+    const bool dirty = bottomAxisDirty == 1;
+    if (dirty) {
+        ui.groupBox_Range->setEnabled(true);
+        ui.groupBox_Velocity->setEnabled(true);
+    }
+    const dsp::SliderWindow range = updateRangeWindowSliders(dirty, rmax);
+    if (dirty) {
+        resetWindow(ui.velocityFilter_Low, ui.velocityFilter_High, dsp::SliderTop(vmax));
+        ui.velocity_UpperBound->setText(metresPerSecond(vmax));
+        ui.velocity_LowerBound->setText(metresPerSecond(0));
+        velocityFilterSpectrum.resize(dsp::kFmcwFftSize);
+        rangeWeights = dsp::RangeWeights(dsp::kDopplerBins);
+    }
+    const dsp::SliderWindow velocity = orderWindow(ui.velocityFilter_Low, ui.velocityFilter_High);
+    ui.velocity_UpperBound->setText(metresPerSecond(velocity.high));
+    ui.velocity_LowerBound->setText(metresPerSecond(velocity.low));
+
+    const bool rangeActive = dsp::IsWindowActive(range, rmax);
+    if (rangeActive)
+        dsp::RefreshBandFilter(rangeFilterSpectrum, rangeFilterLowCut, rangeFilterHighCut, range,
+                               rmax);
+    const bool velocityActive = dsp::IsWindowActive(velocity, vmax);
+    if (velocityActive)
+        dsp::RefreshBandFilter(velocityFilterSpectrum, velocityFilterLowCut, velocityFilterHighCut,
+                               velocity, vmax);
+
+    UpdateRecordData(scales.sampleRate);
+    writeCommandBlock();
+    SampleBlock samples;
+    if (radarDevice->ReadFrame(samples, scales.sampleCount,
+                               static_cast<std::uint32_t>(scales.timeoutMs)) !=
+        scales.sampleCount) {
+        stopAcquisition(QStringLiteral("Error: Did not receive the proper number of samples."));
+        return;
+    }
+    CancelDirectClutter(samples);
+
+    dsp::RangeVelocityOptions options;
+    options.hammingWindow = ui.filterOptionHammingWindow->isChecked();
+    options.subtractDC = ui.filterOptionDCSubtract->isChecked();
+    options.correctAmplitude = ui.filterOptionIQAmplitude->isChecked();
+    if (rangeActive)
+        options.rangeFilter = rangeFilterSpectrum;
+    if (weighting)
+        options.rangeWeights = rangeWeights;
+    if (velocityActive)
+        options.velocityFilter = velocityFilterSpectrum;
+    // The map is drawn nearest range first; the velocity waterfall collapses it farthest first.
+    options.rows = mode == 3 ? dsp::MapRows::NearFirst : dsp::MapRows::FarFirst;
+    if (!fmcwMapper)
+        fmcwMapper = std::make_unique<dsp::FmcwRangeVelocityMapper>();
+    fmcwMap.resize(dsp::kMapValues);
+    if (!fmcwMapper->Process(samples, N, sweeps, options, fmcwMap))
+        return;
+
+    const auto setUpVelocityAxis = [&](const QString& title) {
+        ui.groupBox_Top->hide();
+        ui.groupBox_Bottom->setTitle(title);
+        ui.qwtPlotScope_2->setAxisTitle(
+            QwtPlot::xBottom, axisTitle(QStringLiteral("Radial Velocity (meters per second)")));
+        ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, -vmax, vmax, 0);
+    };
+
+    if (mode == 3 && waterfall) {
+        if (dirty) {
+            setUpVelocityAxis(QStringLiteral("Range-Velocity Map"));
+            ui.qwtPlotScope_2->setAxisTitle(QwtPlot::yLeft,
+                                            axisTitle(QStringLiteral("Range (meters)")));
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, rmax, 0);
+            bottomAxisDirty = 0;
+        }
+        waterfall->SetColorScheme(colour);
+        if (autoMax) {
+            if (const auto top = dsp::AutoMaximum(fmcwMap)) {
+                zMax = *top;
+                ui.DynamicRange_Maximum->setValue(zMax);
+            }
+        }
+        if (autoMin) {
+            zMin = dsp::AutoMinimum(fmcwMap);
+            ui.DynamicRange_Minimum->setValue(zMin);
+        }
+        // The whole map replaces the history instead of scrolling into it.
+        waterfall->AddRow(fmcwMap, false);
+        waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, rmax,
+                                zMin, zMax);
+    } else if (mode == 4 && waterfall) {
+        if (dirty) {
+            setUpVelocityAxis(QStringLiteral("Velocity Waterfall Display"));
+            ui.qwtPlotScope_2->setAxisTitle(QwtPlot::yLeft,
+                                            axisTitle(QStringLiteral("Elapsed Time (seconds)")));
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
+            bottomAxisDirty = 0;
+        }
+        std::vector<double> profile(dsp::kDopplerBins);
+        dsp::VelocityProfile(fmcwMap, profile);
+        waterfall->SetColorScheme(colour);
+        // Both ends of the colour range follow the newest quarter of the history, before this
+        // cycle's row joins it.
+        const std::size_t recent = rows / 4 * dsp::kDopplerBins;
+        if (autoMax) {
+            dsp::MaximumScan scan;
+            waterfall->VisitHistory(recent, [&scan](const double* v, std::size_t n) {
+                scan.Add({v, n});
+            });
+            if (const auto top = scan.Value()) {
+                zMax = dsp::TruncateToInt32(*top);
+                ui.DynamicRange_Maximum->setValue(zMax);
+            }
+        }
+        if (autoMin) {
+            dsp::TruncatedMeanScan scan;
+            waterfall->VisitHistory(recent, [&scan](const double* v, std::size_t n) {
+                scan.Add({v, n});
+            });
+            zMin = scan.Value();
+            ui.DynamicRange_Minimum->setValue(zMin);
+        }
+        waterfall->AddRow(profile, true);
+        waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, history,
+                                zMin, zMax);
+    }
+}
