@@ -1,5 +1,4 @@
 #include "app/Tavrix.h"
-#include "app/TavrixPlayback.h"
 #include "device/RadarDevice.h"
 
 #include <QElapsedTimer>
@@ -113,8 +112,6 @@ void Tavrix::on_spinBoxPUpdateRate_valueChanged(int value) {
 }
 
 void Tavrix::ReadStream() {
-    if (playback != nullptr && !playback->beforeTick())
-        return;
     QElapsedTimer clock;
     clock.start();
 
@@ -139,11 +136,8 @@ void Tavrix::ReadStream() {
 
     const qint64 elapsedUs = clock.nsecsElapsed() / 1000;
     const double seconds = static_cast<double>(elapsedUs) / 1e6;
-    QString message =
-        QStringLiteral("Update Time: ") + QString::number(seconds, 'g', 6) + QStringLiteral(" s");
-    if (playback != nullptr)
-        message += playback->tickSuffix();
-    statusBar()->showMessage(message);
+    statusBar()->showMessage(QStringLiteral("Update Time: ") + QString::number(seconds, 'g', 6) +
+                             QStringLiteral(" s"));
 }
 
 void Tavrix::stopAcquisition(const QString& message) {
