@@ -1,14 +1,14 @@
 #include "display/Waterfall.h"
 
 #include "display/ColorSchemes.h"
+#include "display/TableSpectrogram.h"
 #include "display/Tavrix_RasterData.h"
 
 #include <QVector>
 #include <algorithm>
 #include <qwt_color_map.h>
-#include <qwt_plot_spectrogram.h>
 
-Waterfall::Waterfall() : spectrogram(new QwtPlotSpectrogram(QString())) {}
+Waterfall::Waterfall() : spectrogram(new TableSpectrogram(QString())) {}
 
 Waterfall::~Waterfall() {
     delete spectrogram;
@@ -67,7 +67,10 @@ std::vector<double> Waterfall::History() const {
 
 void Waterfall::UpdateRaster(quint32 columns, double xMin, double xMax, double yMin, double yMax,
                              double zMin, double zMax) {
-    QVector<double> snapshot(static_cast<int>(values_.size()));
+    // Still shared only if someone else kept the raster's values; then it is copied away.
+    QVector<double>& snapshot = snapshots_[nextSnapshot_];
+    nextSnapshot_ ^= 1;
+    snapshot.resize(static_cast<int>(values_.size()));
     double* out = snapshot.data();
     VisitHistory(values_.size(), [&out](const double* piece, std::size_t count) {
         out = std::copy(piece, piece + count, out);

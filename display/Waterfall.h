@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QVector>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -37,7 +38,9 @@ public:
     // the list keeps the installed one.
     void SetColorScheme(quint32 index);
 
-    // Gives the spectrogram a new raster holding a copy of the history.
+    // Gives the spectrogram a new raster holding a copy of the history. The copies go into
+    // two buffers in turn: the one the installed raster holds, and the one the raster before
+    // it released, so no copy needs fresh memory.
     void UpdateRaster(quint32 columns, double xMin, double xMax, double yMin, double yMax,
                       double zMin, double zMax);
 
@@ -67,6 +70,8 @@ private:
     // Rows in storage order; list row r is storage row (head_ + r) % rows_.
     std::vector<double> values_;
     std::size_t head_ = 0;
+    QVector<double> snapshots_[2];
+    int nextSnapshot_ = 0;
     quint32 columns_ = 0;
     quint32 rows_ = 0;
 };

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QVector>
+#include <qwt_interval.h>
+#include <qwt_matrix_raster_data.h>
+#include <qwt_plot_spectrogram.h>
+#include <vector>
+
+class QwtScaleMap;
+
+// The values a matrix raster gives for the pixels of an image, a line at a time: bit for bit
+// what its value() returns at the inverse-mapped pixel position, nearest neighbour or
+// bilinear, NaN outside its x and y intervals. Column and row lookups depend on one
+// coordinate only, so they are worked out once per image instead of once per pixel.
+class RasterLineSampler {
+public:
+    RasterLineSampler(const QwtMatrixRasterData& raster, const QwtScaleMap& xMap,
+                      const QwtScaleMap& yMap, int width);
+
+    // Values of pixel line y, `width` of them.
+    void Line(int y, double* out) const;
+
+private:
+    struct Tap {
+        int first = -1; // -1: outside the interval
+        int second = -1;
+        double weight = 0.0; // of `first` (bilinear)
+    };
+    Tap RowTap(int y) const;
+    double At(int row, int column) const {
+        return values_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_) +
+                       static_cast<std::size_t>(column)];
+    }
+
+    const QwtScaleMap& yMap_;
+    QVector<double> matrix_;
+    const double* values_;
+    int columns_;
+    int rows_;
+    bool bilinear_;
+    QwtInterval yInterval_;
+    double dy_;
+    std::vector<Tap> columnTaps_;
+};
+
+// A spectrogram that draws its image through a colour table (ColorTable.h) and samples the
+// matrix by lines, on the item's render threads (0 asks for one per core, the default here).
+// Geometry, resampling and colours are the stock item's, within 1 per colour channel. Raster
+// data of other kinds, indexed or stepped colour maps and degenerate colour ranges go the
+// stock way.
+class TableSpectrogram : public QwtPlotSpectrogram {
+public:
+    explicit TableSpectrogram(const QString& title = QString());
+
+protected:
+    QImage renderImage(const QwtScaleMap& xMap, const QwtScaleMap& yMap, const QRectF& area,
+                       const QSize& imageSize) const override;
+};
