@@ -13,15 +13,11 @@ namespace tavrix::dsp {
 
 namespace {
 
-// Sweeps transformed before their range bins are scattered into the Doppler rows: a block
-// of 16 rows stays in the second-level cache, and each Doppler row then receives 16
+// Rows transformed together by one batched plan. A block of 16 rows stays in the
+// second-level cache; for the sweeps it also means that each Doppler row receives 16
 // neighbouring values (256 bytes) at a time.
 constexpr std::size_t kSweepBlock = 16;
 constexpr std::size_t kHalfDoppler = kDopplerBins / 2;
-
-const FftPlan& RowPlan(const Complex* row) {
-    return FftPlanCache::Instance().Plan(FftLayoutFor(row, kFmcwFftSize, 1, FftDirection::Forward));
-}
 
 } // namespace
 
@@ -80,13 +76,12 @@ void FmcwRangeVelocityMapper::CleanSweep(const Complex* sweep, std::size_t n,
 void FmcwRangeVelocityMapper::TransformSweeps(const Complex* burst, std::size_t first,
                                               std::size_t count, std::size_t n,
                                               const RangeVelocityOptions& options) {
-    const FftPlan& plan = RowPlan(sweeps_.data());
     for (std::size_t i = 0; i < count; ++i) {
         Complex* row = sweeps_.data() + i * kFmcwFftSize;
         CleanSweep(burst + (first + i) * n, n, options, row);
         std::fill(row + n, row + kFmcwFftSize, Complex());
-        plan.Execute(row);
     }
+    FftRows(Span<Complex>(sweeps_.data(), count * kFmcwFftSize), kFmcwFftSize);
 
     // Scatter range bins 0..512 into the Doppler rows (sweep index = slow-time position),
     // summing each bin over the sweeps on the way for its mean.
@@ -134,30 +129,38 @@ bool FmcwRangeVelocityMapper::Process(Span<const Complex> burst, std::uint32_t s
     for (std::size_t first = 0; first < q; first += kSweepBlock)
         TransformSweeps(burst.data(), first, std::min(kSweepBlock, q - first), n, options);
 
-    // Slow time: every range bin to its Doppler spectrum, then to one row of the map.
-    const FftPlan& plan = RowPlan(doppler_.data());
+    // Slow time: every range bin to its Doppler spectrum, then to one row of the map; the
+    // bins go through the transform in blocks, like the sweeps.
     const bool velocityFilter = !options.velocityFilter.empty();
-    for (std::size_t k = 0; k < kRangeBins; ++k) {
-        Complex* row = doppler_.data() + k * kDopplerBins;
-        if (options.subtractDC) {
-            // What stands still: the bin's mean over the sweeps.
-            const double meanRe = binSums_[k].real() / static_cast<double>(q);
-            const double meanIm = binSums_[k].imag() / static_cast<double>(q);
-            for (std::size_t s = 0; s < q; ++s)
-                row[s] = Complex(row[s].real() - meanRe, row[s].imag() - meanIm);
+    for (std::size_t first = 0; first < kRangeBins; first += kSweepBlock) {
+        const std::size_t count = std::min(kSweepBlock, kRangeBins - first);
+        for (std::size_t k = first; k < first + count; ++k) {
+            Complex* row = doppler_.data() + k * kDopplerBins;
+            if (options.subtractDC) {
+                // What stands still: the bin's mean over the sweeps.
+                const double meanRe = binSums_[k].real() / static_cast<double>(q);
+                const double meanIm = binSums_[k].imag() / static_cast<double>(q);
+                for (std::size_t s = 0; s < q; ++s)
+                    row[s] = Complex(row[s].real() - meanRe, row[s].imag() - meanIm);
+            }
+            std::fill(row + q, row + kDopplerBins, Complex());
         }
-        std::fill(row + q, row + kDopplerBins, Complex());
-        plan.Execute(row);
+        FftRows(Span<Complex>(doppler_.data() + first * kDopplerBins, count * kDopplerBins),
+                kDopplerBins);
 
-        // Doppler bin d goes to column (d + 512) mod 1024: negative velocities first.
-        for (std::size_t d = 0; d < kDopplerBins; ++d) {
-            Complex x = row[d];
-            if (velocityFilter)
-                x = Multiply(x, options.velocityFilter[d]);
-            power_[(d + kHalfDoppler) % kDopplerBins] = x.real() * x.real() + x.imag() * x.imag();
+        for (std::size_t k = first; k < first + count; ++k) {
+            const Complex* row = doppler_.data() + k * kDopplerBins;
+            // Doppler bin d goes to column (d + 512) mod 1024: negative velocities first.
+            for (std::size_t d = 0; d < kDopplerBins; ++d) {
+                Complex x = row[d];
+                if (velocityFilter)
+                    x = Multiply(x, options.velocityFilter[d]);
+                power_[(d + kHalfDoppler) % kDopplerBins] =
+                    x.real() * x.real() + x.imag() * x.imag();
+            }
+            const std::size_t mapRow = options.rows == MapRows::FarFirst ? kRangeBins - 1 - k : k;
+            DecibelsFromPower(power_.data(), map.data() + mapRow * kDopplerBins, kDopplerBins);
         }
-        const std::size_t mapRow = options.rows == MapRows::FarFirst ? kRangeBins - 1 - k : k;
-        DecibelsFromPower(power_.data(), map.data() + mapRow * kDopplerBins, kDopplerBins);
     }
     return true;
 }
