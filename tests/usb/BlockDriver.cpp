@@ -1,7 +1,6 @@
 #include "tests/usb/BlockDriver.h"
 
 #include <algorithm>
-#include <cstring>
 
 Bytes deviceDescriptor(std::uint16_t vendor, std::uint16_t product, std::uint8_t configs,
                        std::uint8_t manufacturer, std::uint8_t product_, std::uint8_t serial) {
@@ -233,7 +232,7 @@ UsbBegin BlockDriver::beginControl(UsbHandle handle, const UsbSetup& setup, std:
     if (it == d->descriptors.end())
         return complete({true, 0, kUsbStatusStall, 0});
     const std::size_t n = std::min<std::size_t>(setup.length, it->second.size());
-    std::memcpy(data, it->second.data(), n);
+    std::copy_n(it->second.begin(), n, data);
     return complete({true, static_cast<std::uint32_t>(n), kUsbStatusOk, 0});
 }
 

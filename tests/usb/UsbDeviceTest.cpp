@@ -312,6 +312,14 @@ TEST(UsbDevice, ShortDescriptorRepliesCountAsFailed) {
         EXPECT_EQ(usb.config(0), nullptr);
         EXPECT_EQ(usb.EndpointCount(), 0);
     }
+    {
+        // An empty reply (the driver hands over no bytes at all).
+        BlockDriver driver = driverWith(controllerConfig());
+        driver.devices[0].descriptors[{0x0200, 0}].clear();
+        UsbDevice usb(driver);
+        EXPECT_FALSE(usb.Open(0));
+        EXPECT_EQ(usb.config(0), nullptr);
+    }
 }
 
 TEST(UsbDevice, OpenChecksIndexAndPath) {
