@@ -177,46 +177,6 @@ TEST(FmcwRangeProfile, TargetLandsInItsRangeBin) {
             }
 }
 
-TEST(FmcwRangeProfile, TwoTargetsGiveTwoPeaksAndTheWindowPicksOne) {
-    const std::uint32_t n = 1024;
-    const double bandwidth = 1e8, rmax = FmcwMaxRange(n, bandwidth);
-    const ComplexVector sweep = Sweep(n, {{BeatFrequency(150.0, n, bandwidth), 4000.0},
-                                          {BeatFrequency(500.0, n, bandwidth), 1000.0}});
-    FmcwRangeProfiler profiler;
-    const auto open = Profile(profiler, sweep);
-    const std::size_t near = PeakBin(open);
-    EXPECT_NEAR(FmcwRangeAxis(rmax)[near], 150.0, 2.0);
-    const std::size_t far = PeakBin(open, near + 20);
-    EXPECT_NEAR(FmcwRangeAxis(rmax)[far], 500.0, 2.0);
-
-    // A 400..600 m window keeps the weaker far target and suppresses the near one.
-    ComplexVector filter;
-    double lowCut = std::nan(""), highCut = lowCut;
-    RefreshBandFilter(filter, lowCut, highCut, {400, 600}, rmax);
-    RangeProfileOptions options;
-    options.rangeFilter = filter;
-    const auto windowed = Profile(profiler, sweep, options);
-    const BinRange bins = DetectionBins(400, 600, rmax);
-    EXPECT_NEAR(FmcwRangeAxis(rmax)[PeakBin(windowed, bins.begin, bins.end)], 500.0, 2.0);
-    EXPECT_EQ(PeakBin(windowed), PeakBin(windowed, bins.begin, bins.end));
-    EXPECT_LT(windowed[near], open[near] - 25.0);
-}
-
-TEST(FmcwRangeProfile, ClosedWindowSilencesEveryBin) {
-    const double rmax = FmcwMaxRange(128, 1e8);
-    ComplexVector filter;
-    double lowCut = std::nan(""), highCut = lowCut;
-    RefreshBandFilter(filter, lowCut, highCut, {30, 30}, rmax);
-    RangeProfileOptions options;
-    options.rangeFilter = filter;
-    FmcwRangeProfiler profiler;
-    const auto db = Profile(profiler, Sweep(128, {{0.1, 1000.0}}), options);
-    for (double v : db)
-        EXPECT_EQ(v, -kInf);
-    const BinRange bins = DetectionBins(30, 30, rmax);
-    EXPECT_EQ(PeakBin(db, bins.begin, bins.end), bins.begin);
-}
-
 TEST(FmcwRangeProfile, WeightingLiftsFarBinsByTheSquareLaw) {
     FmcwRangeProfiler profiler;
     const ComplexVector sweep = Sweep(256, {{0.2, 500.0}, {0.45, 500.0}});
