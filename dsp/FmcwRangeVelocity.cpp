@@ -168,13 +168,17 @@ bool FmcwRangeVelocityMapper::Process(Span<const Complex> burst, std::uint32_t s
 bool VelocityProfile(Span<const double> farFirstMap, Span<double> profile) {
     if (farFirstMap.size() != kMapValues || profile.size() < kDopplerBins)
         return false;
+    // The scale applies to every range bin alike. Counting the farthest bin in full, as a
+    // bare "first row + scaled rest" would, lets that one bin's noise drown the profile.
     constexpr double kScale = 0.0009765625; // 1/1024
-    std::copy(farFirstMap.begin(), farFirstMap.begin() + kDopplerBins, profile.begin());
-    for (std::size_t r = 1; r < kRangeBins; ++r) {
+    std::fill(profile.begin(), profile.begin() + kDopplerBins, 0.0);
+    for (std::size_t r = 0; r < kRangeBins; ++r) {
         const double* row = farFirstMap.data() + r * kDopplerBins;
         for (std::size_t j = 0; j < kDopplerBins; ++j)
-            profile[j] += row[j] * kScale;
+            profile[j] += row[j];
     }
+    for (std::size_t j = 0; j < kDopplerBins; ++j)
+        profile[j] *= kScale;
     profile[kHalfDoppler - 1] = profile[kHalfDoppler];
     return true;
 }

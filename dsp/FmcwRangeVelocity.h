@@ -78,8 +78,8 @@ private:
 };
 
 // Collapses a FarFirst map to the velocity profile of the velocity waterfall:
-// p[j] = map[0][j] + (sum over r = 1..512 of map[r][j]) / 1024, so the farthest bin counts in
-// full; then p[511] = p[512], the column just below standing still repeating it. Returns
+// p[j] = (sum over r = 0..512 of map[r][j]) / 1024, every range bin alike; then
+// p[511] = p[512], the column just below standing still repeating it. Returns
 // false, touching nothing, when `map` is not 513 x 1024 or `profile` shorter than 1024.
 bool VelocityProfile(Span<const double> farFirstMap, Span<double> profile);
 

@@ -171,12 +171,12 @@ TEST(FmcwRangeVelocityMap, RefusesInputItCannotHold) {
     EXPECT_TRUE(std::all_of(map.begin(), map.end(), [](double v) { return v == 7.0; }));
 }
 
-TEST(FmcwVelocityProfile, FarthestRowCountsInFullAndStandingStillIsRepeated) {
+TEST(FmcwVelocityProfile, EveryRangeBinCountsAlikeAndStandingStillIsRepeated) {
     std::vector<double> map(kMapValues, 0.0);
     for (std::size_t j = 0; j < kDopplerBins; ++j) {
-        map[j] = static_cast<double>(j);      // row 0: range bin 512
-        map[kDopplerBins + j] = 1024.0;       // row 1 counts 1/1024
-        map[512 * kDopplerBins + j] = 2048.0; // row 512 (range bin 0) too
+        map[j] = 1024.0 * static_cast<double>(j); // row 0: range bin 512
+        map[kDopplerBins + j] = 1024.0;           // row 1
+        map[512 * kDopplerBins + j] = 2048.0;     // row 512 (range bin 0)
     }
     map[512 * kDopplerBins + 700] = -kInf; // one silent bin silences its column
     std::vector<double> profile(kDopplerBins);
