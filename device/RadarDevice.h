@@ -66,9 +66,12 @@ public:
     std::int32_t inEndpoint = 0;
     std::unique_ptr<UsbDevice> usb;
 
+    // The bulk endpoint at `index` of the endpoint table; null without a table and for
+    // endpoint 0.
+    UsbEndPoint* streamEndpoint(std::int32_t index) const;
+
 private:
     bool isRadarBoard() const;
-    UsbEndPoint* streamEndpoint(std::int32_t index) const;
     bool vendorRequest(bool in, std::uint16_t address, std::uint8_t* data, std::uint32_t length);
 
     UsbDriver& driver;
