@@ -28,6 +28,7 @@ class QwtPlotRenderer;
 class QwtPlotZoneItem;
 
 class RadarDevice;
+class TavrixPlayback;
 class UsbDriver;
 class Waterfall;
 
@@ -138,6 +139,8 @@ public:
 
     Ui::Tavrix ui;
     RadarDevice* radarDevice = nullptr;
+    // Playback of a recording (a child of the window); null on a live board.
+    TavrixPlayback* playback = nullptr;
 
     // 1: rebuild the plot's x vector and axis on the next draw.
     std::uint8_t topAxisDirty = 1;

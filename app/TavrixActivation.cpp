@@ -1,4 +1,5 @@
 #include "app/Tavrix.h"
+#include "app/TavrixPlayback.h"
 #include "device/RadarDevice.h"
 
 #include <QElapsedTimer>
@@ -112,6 +113,8 @@ void Tavrix::on_spinBoxPUpdateRate_valueChanged(int value) {
 }
 
 void Tavrix::ReadStream() {
+    if (playback != nullptr && !playback->beforeTick())
+        return;
     QElapsedTimer clock;
     clock.start();
 
@@ -136,8 +139,11 @@ void Tavrix::ReadStream() {
 
     const qint64 elapsedUs = clock.nsecsElapsed() / 1000;
     const double seconds = static_cast<double>(elapsedUs) / 1e6;
-    statusBar()->showMessage(QStringLiteral("Update Time: ") + QString::number(seconds, 'g', 6) +
-                             QStringLiteral(" s"));
+    QString message =
+        QStringLiteral("Update Time: ") + QString::number(seconds, 'g', 6) + QStringLiteral(" s");
+    if (playback != nullptr)
+        message += playback->tickSuffix();
+    statusBar()->showMessage(message);
 }
 
 void Tavrix::stopAcquisition(const QString& message) {

@@ -1,4 +1,6 @@
 #include "app/Tavrix.h"
+#include "app/TavrixPlayback.h"
+#include "sim/PlaybackSource.h"
 #include "sim/Scene.h"
 #include "sim/SimUsbDriver.h"
 #include "usb/libusb/LibusbDriver.h"
@@ -27,11 +29,61 @@ void describe(QCommandLineParser& parser) {
         QStringLiteral("scene"),
         QStringLiteral("Run on the emulated radar board showing the scene of <file> (JSON)."),
         QStringLiteral("file")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("playback"),
+        QStringLiteral("Run on the emulated radar board playing the recording <file> (.dat), "
+                       "with the parameters it was recorded with."),
+        QStringLiteral("file")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("speed"),
+        QStringLiteral("Play the recording at <x> times its real rate (0.25 to 10, default 1)."),
+        QStringLiteral("x")));
+    parser.addOption(
+        QCommandLineOption(QStringLiteral("no-loop"), QStringLiteral("Play the recording once.")));
+}
+
+// The recording of --playback, ready for a board on `clock`. Null, with `error` set, when
+// the options or the file cannot be used.
+std::shared_ptr<sim::PlaybackSource> loadPlayback(const QCommandLineParser& parser,
+                                                  std::shared_ptr<const sim::BoardClock> clock,
+                                                  std::string& error) {
+    sim::PlaybackOptions options;
+    options.loop = !parser.isSet(QStringLiteral("no-loop"));
+    if (parser.isSet(QStringLiteral("speed"))) {
+        const QString text = parser.value(QStringLiteral("speed"));
+        bool number = false;
+        options.speed = text.toDouble(&number);
+        if (!number) {
+            error = "--speed wants a number from 0.25 to 10, not \"" + text.toStdString() + "\"";
+            return nullptr;
+        }
+    }
+    const std::string path = parser.value(QStringLiteral("playback")).toStdString();
+    return sim::PlaybackSource::load(path, options, std::move(clock), &error);
 }
 
 // Real boards through libusb unless an emulated board was asked for. Null, with `error`
-// set, when the scene file cannot be used.
-std::unique_ptr<UsbDriver> makeDriver(const QCommandLineParser& parser, std::string& error) {
+// set, when the options, the scene file or the recording cannot be used; `playback` is set
+// when the board plays a recording.
+std::unique_ptr<UsbDriver> makeDriver(const QCommandLineParser& parser, std::string& error,
+                                      std::shared_ptr<sim::PlaybackSource>& playback) {
+    const bool playing = parser.isSet(QStringLiteral("playback"));
+    if (!playing &&
+        (parser.isSet(QStringLiteral("speed")) || parser.isSet(QStringLiteral("no-loop")))) {
+        error = "--speed and --no-loop go with --playback";
+        return nullptr;
+    }
+    if (playing) {
+        if (parser.isSet(QStringLiteral("scene")) || parser.isSet(QStringLiteral("simulate"))) {
+            error = "--playback cannot be combined with --scene or --simulate";
+            return nullptr;
+        }
+        auto clock = std::make_shared<sim::WallClock>();
+        playback = loadPlayback(parser, clock, error);
+        if (!playback)
+            return nullptr;
+        return sim::SimUsbDriver::withBoard(playback, clock);
+    }
     if (parser.isSet(QStringLiteral("scene"))) {
         const std::string path = parser.value(QStringLiteral("scene")).toStdString();
         const std::optional<sim::Scene> scene = sim::loadSceneFile(path, &error);
@@ -80,13 +132,22 @@ int main(int argc, char* argv[]) {
     parser.process(app);
 
     std::string error;
-    const std::unique_ptr<UsbDriver> driver = makeDriver(parser, error);
+    std::shared_ptr<sim::PlaybackSource> playback;
+    const std::unique_ptr<UsbDriver> driver = makeDriver(parser, error, playback);
     if (!driver) {
         std::fprintf(stderr, "tavrix: %s\n", error.c_str());
         return 1;
     }
 
     Tavrix window(*driver);
+    if (playback) {
+        const QString problem = TavrixPlayback::attach(window, playback);
+        if (!problem.isEmpty()) {
+            std::fprintf(stderr, "tavrix: cannot play %s: %s\n", playback->path().c_str(),
+                         problem.toLocal8Bit().constData());
+            return 1;
+        }
+    }
     window.showMaximized();
     return app.exec();
 }
