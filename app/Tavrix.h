@@ -230,6 +230,14 @@ public:
     // waterfall (modes 2 to 4). Their cores keep buffers and plans from cycle to cycle.
     void ProcessFmcwRange();
     void ProcessFmcwRangeVelocity();
+
+    // The automatic dynamic range the chains share: where its "Auto" box was checked at the
+    // start of the cycle, the maximum or minimum slider (and zMax / zMin) follows `values`,
+    // or the newest values of the waterfall history.
+    void autoDynamicRange(const double* values, std::size_t count, bool autoMax, bool autoMin,
+                          std::int32_t& zMax, std::int32_t& zMin);
+    void autoDynamicRangeOfHistory(std::size_t maxCount, std::size_t minCount, bool autoMax,
+                                   bool autoMin, std::int32_t& zMax, std::int32_t& zMin);
     tavrix::dsp::FmcwRangeProfiler fmcwProfiler;
     std::unique_ptr<tavrix::dsp::FmcwRangeVelocityMapper> fmcwMapper; // made at first use
     std::vector<double> fmcwMap;

@@ -1,3 +1,4 @@
+#include "app/PlotText.h"
 #include "app/Tavrix.h"
 #include "device/RadarDevice.h"
 #include "display/Waterfall.h"
@@ -10,18 +11,7 @@
 #include <qwt_plot_marker.h>
 #include <qwt_text.h>
 
-namespace {
-
-// Axis titles of the chain's plots are drawn smaller than the default.
-QwtText axisTitle(const QString& text) {
-    QwtText title(text);
-    QFont font;
-    font.setPointSize(8);
-    title.setFont(font);
-    return title;
-}
-
-} // namespace
+namespace {} // namespace
 
 void Tavrix::ProcessCwVelocity() {
     namespace dsp = tavrix::dsp;
@@ -87,16 +77,7 @@ void Tavrix::ProcessCwVelocity() {
             }
             bottomAxisDirty = 0;
         }
-        if (autoMax) {
-            if (const auto top = dsp::AutoMaximum(spectrum)) {
-                zMax = *top;
-                ui.DynamicRange_Maximum->setValue(zMax);
-            }
-        }
-        if (autoMin) {
-            zMin = dsp::AutoMinimum(spectrum);
-            ui.DynamicRange_Minimum->setValue(zMin);
-        }
+        autoDynamicRange(spectrum.data(), spectrum.size(), autoMax, autoMin, zMax, zMin);
         const double v = bottomXData[dsp::FindPeak(spectrum, 0, spectrum.size())];
         if (markerCwPeak) {
             markerCwPeak->setXValue(v);
@@ -119,24 +100,8 @@ void Tavrix::ProcessCwVelocity() {
         // The colour range follows the older rows, before this cycle's row joins them: the
         // maximum over the newest half of the history, the minimum over the newest quarter.
         const std::size_t columns = dsp::kCwSpectrumSize;
-        if (autoMax) {
-            dsp::MaximumScan scan;
-            waterfall->VisitHistory(rows / 2 * columns, [&scan](const double* v, std::size_t n) {
-                scan.Add({v, n});
-            });
-            if (const auto top = scan.Value()) {
-                zMax = dsp::TruncateToInt32(*top);
-                ui.DynamicRange_Maximum->setValue(zMax);
-            }
-        }
-        if (autoMin) {
-            dsp::TruncatedMeanScan scan;
-            waterfall->VisitHistory(rows / 4 * columns, [&scan](const double* v, std::size_t n) {
-                scan.Add({v, n});
-            });
-            zMin = scan.Value();
-            ui.DynamicRange_Minimum->setValue(zMin);
-        }
+        autoDynamicRangeOfHistory(rows / 2 * columns, rows / 4 * columns, autoMax, autoMin, zMax,
+                                  zMin);
         waterfall->AddRow(spectrum, true);
         waterfall->UpdateRaster(static_cast<quint32>(columns), -vCW, vCW, 0.0, history, zMin, zMax);
     }

@@ -1,3 +1,4 @@
+#include "app/PlotText.h"
 #include "app/Tavrix.h"
 #include "device/RadarDevice.h"
 #include "display/Waterfall.h"
@@ -15,15 +16,6 @@
 namespace dsp = tavrix::dsp;
 
 namespace {
-
-// Axis titles of the chains' plots are drawn smaller than the default.
-QwtText axisTitle(const QString& text) {
-    QwtText title(text);
-    QFont font;
-    font.setPointSize(8);
-    title.setFont(font);
-    return title;
-}
 
 QString metres(double value) {
     return QStringLiteral("%1 m").arg(value, 0, 'g', -1);
@@ -166,16 +158,7 @@ void Tavrix::ProcessFmcwRange() {
         if (dirty || bottomXData.size() != dsp::kRangeBins)
             bottomXData = dsp::FmcwRangeAxis(rmax);
 
-        if (autoMax) {
-            if (const auto top = dsp::AutoMaximum(db)) {
-                zMax = *top;
-                ui.DynamicRange_Maximum->setValue(zMax);
-            }
-        }
-        if (autoMin) {
-            zMin = dsp::AutoMinimum(db);
-            ui.DynamicRange_Minimum->setValue(zMin);
-        }
+        autoDynamicRange(db.data(), db.size(), autoMax, autoMin, zMax, zMin);
 
         // No threshold: the strongest bin inside the zone is reported at every cycle.
         const QwtInterval zone = zoneBottom ? zoneBottom->interval() : QwtInterval(0.0, rmax);
@@ -204,26 +187,8 @@ void Tavrix::ProcessFmcwRange() {
         waterfall->SetColorScheme(colour);
         // The colour range follows the older rows, before this cycle's row joins them. The
         // counts are in 1024-value rows although these rows hold 513 values.
-        if (autoMax) {
-            dsp::MaximumScan scan;
-            waterfall->VisitHistory(rows / 2 * std::size_t{1024},
-                                    [&scan](const double* v, std::size_t n) {
-                                        scan.Add({v, n});
-                                    });
-            if (const auto top = scan.Value()) {
-                zMax = dsp::TruncateToInt32(*top);
-                ui.DynamicRange_Maximum->setValue(zMax);
-            }
-        }
-        if (autoMin) {
-            dsp::TruncatedMeanScan scan;
-            waterfall->VisitHistory(rows / 4 * std::size_t{1024},
-                                    [&scan](const double* v, std::size_t n) {
-                                        scan.Add({v, n});
-                                    });
-            zMin = scan.Value();
-            ui.DynamicRange_Minimum->setValue(zMin);
-        }
+        autoDynamicRangeOfHistory(rows / 2 * std::size_t{1024}, rows / 4 * std::size_t{1024},
+                                  autoMax, autoMin, zMax, zMin);
         waterfall->AddRow(db, true);
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kRangeBins), 0.0, rmax, 0.0, history,
                                 zMin, zMax);
@@ -319,16 +284,7 @@ void Tavrix::ProcessFmcwRangeVelocity() {
             bottomAxisDirty = 0;
         }
         waterfall->SetColorScheme(colour);
-        if (autoMax) {
-            if (const auto top = dsp::AutoMaximum(fmcwMap)) {
-                zMax = *top;
-                ui.DynamicRange_Maximum->setValue(zMax);
-            }
-        }
-        if (autoMin) {
-            zMin = dsp::AutoMinimum(fmcwMap);
-            ui.DynamicRange_Minimum->setValue(zMin);
-        }
+        autoDynamicRange(fmcwMap.data(), fmcwMap.size(), autoMax, autoMin, zMax, zMin);
         // The whole map replaces the history instead of scrolling into it.
         waterfall->AddRow(fmcwMap, false);
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, rmax,
@@ -347,24 +303,7 @@ void Tavrix::ProcessFmcwRangeVelocity() {
         // Both ends of the colour range follow the newest quarter of the history, before this
         // cycle's row joins it.
         const std::size_t recent = rows / 4 * dsp::kDopplerBins;
-        if (autoMax) {
-            dsp::MaximumScan scan;
-            waterfall->VisitHistory(recent, [&scan](const double* v, std::size_t n) {
-                scan.Add({v, n});
-            });
-            if (const auto top = scan.Value()) {
-                zMax = dsp::TruncateToInt32(*top);
-                ui.DynamicRange_Maximum->setValue(zMax);
-            }
-        }
-        if (autoMin) {
-            dsp::TruncatedMeanScan scan;
-            waterfall->VisitHistory(recent, [&scan](const double* v, std::size_t n) {
-                scan.Add({v, n});
-            });
-            zMin = scan.Value();
-            ui.DynamicRange_Minimum->setValue(zMin);
-        }
+        autoDynamicRangeOfHistory(recent, recent, autoMax, autoMin, zMax, zMin);
         waterfall->AddRow(profile, true);
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, history,
                                 zMin, zMax);

@@ -1,3 +1,4 @@
+#include "app/PlotText.h"
 #include "app/Tavrix.h"
 #include "device/RadarDevice.h"
 #include "display/Waterfall.h"
@@ -16,15 +17,6 @@
 #include <qwt_thermo.h>
 
 namespace {
-
-// Axis titles of the chain's plots are drawn smaller than the default.
-QwtText axisTitle(const QString& text) {
-    QwtText title(text);
-    QFont font;
-    font.setPointSize(8);
-    title.setFont(font);
-    return title;
-}
 
 // Level scale of the threshold slider and the thermometer, dB.
 constexpr double kLevelLow = -50.0;
@@ -135,26 +127,12 @@ void Tavrix::ProcessFsk() {
     };
     const auto autoRange = [&](bool setLimits) {
         const std::size_t count = rows / 2 * dsp::kFskSpectrumSize;
-        if (autoMax) {
-            dsp::MaximumScan scan;
-            waterfall->VisitHistory(count, [&scan](const double* v, std::size_t n) {
-                scan.Add({v, n});
-            });
-            if (const auto top = scan.Value()) {
-                const std::int32_t value = dsp::TruncateToInt32(*top);
-                ui.DynamicRange_Maximum->setValue(value);
-                if (setLimits)
-                    zMax = value;
-            }
-        }
-        if (autoMin) {
-            dsp::TruncatedMeanScan scan;
-            waterfall->VisitHistory(count, [&scan](const double* v, std::size_t n) {
-                scan.Add({v, n});
-            });
-            ui.DynamicRange_Minimum->setValue(scan.Value());
-            if (setLimits)
-                zMin = scan.Value();
+        std::int32_t max = zMax;
+        std::int32_t min = zMin;
+        autoDynamicRangeOfHistory(count, count, autoMax, autoMin, max, min);
+        if (setLimits) {
+            zMax = max;
+            zMin = min;
         }
     };
     const QString velocityTitle = QStringLiteral("Radial Velocity (meters per second)");
