@@ -345,10 +345,8 @@ TEST_F(Playback, RecordedParametersCannotChangeWhileTheRestStaysFree) {
     click(ui.radioSpectrumDisplay_5);
     EXPECT_EQ(s.window->displayMode, 5u);
     click(ui.filterOptionHammingWindow);
-    click(ui.filterOptionDCSubtract);
     ui.SpectrogramRows->setValue(128);
     EXPECT_EQ(s.window->waterfall->rows(), 128u);
-    ui.WaterfallRasterDataColor->setCurrentIndex(2);
     QTest::keyClick(ui.spinBoxDopplerQueue, Qt::Key_Up);
     EXPECT_EQ(ui.spinBoxDopplerQueue->value(), 64 + ui.spinBoxDopplerQueue->singleStep());
     s.cycles(1);
@@ -422,8 +420,8 @@ TEST_F(Playback, UnplayableRecordingsAreRefusedAtStartUp) {
     EXPECT_EQ(cw.window->playback, nullptr);
 
     // The program says why on stderr and ends with a failure.
-    std::string triangle = file("triangle.dat");
-    { std::ofstream(triangle) << "16000+16000i\n16001+16000i\n"; }
+    const std::string triangle = file("triangle.dat");
+    std::ofstream(triangle) << "16000+16000i\n16001+16000i\n";
     struct Run {
         QStringList arguments;
         const char* says;
@@ -434,7 +432,6 @@ TEST_F(Playback, UnplayableRecordingsAreRefusedAtStartUp) {
          "cw.dat holds 7 sweeps, fewer than the 8 of one Velocity Scope frame"},
         {{"--playback", QString::fromStdString(file("cw.dat")), "--speed", "fast"},
          "--speed wants a number from 0.25 to 10, not \"fast\""},
-        {{"--no-loop"}, "--speed and --no-loop go with --playback"},
     };
     for (const Run& r : runs) {
         QProcess program;
