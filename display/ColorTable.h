@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QRgb>
+#include <algorithm>
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -19,31 +21,41 @@ public:
     // table reproduces), or a range that is empty or not finite.
     static std::optional<ColorTable> FromMap(const QwtColorMap& map, const QwtInterval& range);
 
-    QRgb rgb(double value) const {
-        // The map's own ratio and its own tests of the ends, so that boundary values take the
-        // same side as with the map.
-        const double ratio = (value - min_) / width_;
-        if (ratio > 0.0 && ratio < 1.0)
-            return table_[static_cast<std::size_t>(ratio * scale_ + 0.5)];
-        if (ratio >= 1.0)
-            return high_;
-        if (ratio <= 0.0)
-            return low_;
-        return nan_;
-    }
+    QRgb rgb(double value) const { return colours_[Index(value)]; }
 
-    std::size_t size() const { return table_.size(); }
+    // rgb() of `count` values.
+    void Map(const double* values, QRgb* out, std::size_t count) const;
+
+    // Entries for the inside of the range.
+    std::size_t size() const { return colours_.size() - 3; }
 
     // Every colour is opaque or all zero, so the colours read the same premultiplied.
     bool PremultipliedAlike() const { return premultipliedAlike_; }
 
 private:
-    std::vector<QRgb> table_;
+    // The map's own ratio and its own tests of the ends, so that boundary values fall on the
+    // same side as with the map; selects rather than branches, values being in no order.
+    std::size_t Index(double value) const {
+        const double ratio = (value - min_) / width_;
+        // NaN fails every comparison, so the clamp leaves 0 for it.
+        const double position = ratio * scale_ + 0.5;
+        const double low = position > 0.0 ? position : 0.0;
+        const double clamped = low < scale_ ? low : scale_;
+        std::size_t index = kInside + static_cast<std::size_t>(clamped);
+        index = ratio <= 0.0 ? kLow : index;
+        index = ratio >= 1.0 ? high_ : index;
+        index = ratio != ratio ? nan_ : index;
+        return index;
+    }
+
+    static constexpr std::size_t kLow = 0;
+    static constexpr std::size_t kInside = 1;
+    // The colour below the range, the inside entries, the colours above the range and of NaN.
+    std::vector<QRgb> colours_;
     double min_ = 0.0;
     double width_ = 1.0;
     double scale_ = 0.0;
-    QRgb low_ = 0;
-    QRgb high_ = 0;
-    QRgb nan_ = 0;
+    std::size_t high_ = 0;
+    std::size_t nan_ = 0;
     bool premultipliedAlike_ = false;
 };

@@ -140,9 +140,8 @@ QImage TableSpectrogram::renderImage(const QwtScaleMap& xMap, const QwtScaleMap&
         std::vector<double> values(static_cast<std::size_t>(width));
         for (int y = first; y < first + count; ++y) {
             sampler.Line(y, values.data());
-            auto* line = reinterpret_cast<QRgb*>(bits + y * bytesPerLine);
-            for (int x = 0; x < width; ++x)
-                line[x] = table->rgb(values[static_cast<std::size_t>(x)]);
+            table->Map(values.data(), reinterpret_cast<QRgb*>(bits + y * bytesPerLine),
+                       values.size());
         }
     };
 

@@ -46,8 +46,8 @@ private:
 // A spectrogram that draws its image through a colour table (ColorTable.h) and samples the
 // matrix by lines, on the item's render threads (0 asks for one per core, the default here).
 // Geometry, resampling and colours are the stock item's, within 1 per colour channel. Raster
-// data of other kinds, indexed or stepped colour maps and degenerate colour ranges go the
-// stock way.
+// data of other kinds, indexed or stepped colour maps and degenerate colour ranges go the stock
+// way.
 class TableSpectrogram : public QwtPlotSpectrogram {
 public:
     explicit TableSpectrogram(const QString& title = QString());

@@ -153,10 +153,21 @@ TEST(ColorTable, MatchesEachSchemeWithinOnePerChannel) {
             const auto at = [&](double position) {
                 return range.minValue() + position * range.width();
             };
+            std::vector<double> values;
+            for (int i = -200; i <= 200200; ++i)
+                values.push_back(at(i / 200000.0));
+            for (double v :
+                 {range.minValue(), range.maxValue(), -kInf, kInf, kNan,
+                  std::nextafter(range.maxValue(), -kInf), std::nextafter(range.minValue(), kInf)})
+                values.push_back(v);
+            // Whole lines are mapped together; they must agree with the values one by one.
+            std::vector<QRgb> mapped(values.size());
+            table->Map(values.data(), mapped.data(), values.size());
             int largest = 0;
-            for (int i = -200; i <= 200200; ++i) {
-                const double v = at(i / 200000.0);
-                largest = std::max(largest, ChannelDifference(table->rgb(v), map->rgb(range, v)));
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                ASSERT_EQ(mapped[i], table->rgb(values[i])) << values[i];
+                largest =
+                    std::max(largest, ChannelDifference(mapped[i], map->rgb(range, values[i])));
             }
             EXPECT_LE(largest, 1) << "scheme " << scheme << ", range " << range.minValue();
             // The ends and what lies beyond them exactly, the top one included where "Jet"
