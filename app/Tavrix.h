@@ -63,6 +63,16 @@ public:
     };
     std::function<QString(const SaveFileQuestion&)> saveFileDialog;
 
+    // Recordings above either limit are read in parts into a temporary file beside the
+    // proposed name, under a progress dialog (object name "recordProgress") that can cancel
+    // them; the others in one read. Tests lower the limits and the request size.
+    struct RecordingLimits {
+        std::int64_t partedAboveSamples = std::int64_t{4} << 20; // 64 MiB as complex doubles
+        int partedAboveSeconds = 5;
+        std::uint32_t requestBytes = 0; // per stream request; 0: about a tenth of a second
+    };
+    RecordingLimits recordingLimits;
+
 public slots:
     // Activation and acquisition cycle.
     void on_buttonRefreshDeviceList_clicked();
@@ -129,6 +139,8 @@ private:
 
     // Recording and export helpers.
     QString askSaveFileName(const SaveFileQuestion& question);
+    // Records `count` samples in parts; false when streaming has ended with it.
+    bool recordInParts(std::int64_t count, int durationSeconds, double sampleRate);
     void exportPlotImage(QwtPlot* plot, const QString& baseName);
     void renderPlot(QwtPlotRenderer& renderer, QwtPlot* plot, const QString& fileName);
 

@@ -1,15 +1,18 @@
 #include "app/Tavrix.h"
-#include "device/FrameStream.h"
 #include "device/RadarDevice.h"
+#include "device/StreamReader.h"
 #include "record/RecordingFormat.h"
+#include "record/RecordingMove.h"
 #include "record/RecordingWriter.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressDialog>
 #include <QStatusBar>
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -26,6 +29,13 @@ constexpr std::int64_t kLargestRead = (std::numeric_limits<std::int32_t>::max() 
 
 // Samples formatted and written between two progress updates.
 constexpr std::size_t kWriteChunk = 1 << 16;
+
+// Where to save a recording just made: the default name carries the moment it completed.
+Tavrix::SaveFileQuestion recordingQuestion() {
+    return {Tavrix::tr("Save Recorded Session"),
+            QString::fromStdString(tavrix::record::defaultRecordingName(std::time(nullptr))),
+            Tavrix::tr("Complex Samples (*.dat)"), true};
+}
 
 } // namespace
 
@@ -59,20 +69,18 @@ void Tavrix::recordBegin() {
     const int duration = ui.recordTimeSeconds->value();
     const double sampleRate = samplesPerSweep / (sweepTimeMs / 1000.0);
     const auto count = tavrix::record::recordedSampleCount(duration, sampleRate, samplesPerSweep);
-    if (!count || *count > std::numeric_limits<std::int32_t>::max() ||
-        !FrameTransferBytes(static_cast<std::int32_t>(*count))) {
-        // One read cannot hold it: say how long a recording may be instead of overflowing.
-        const std::int64_t longest =
-            samplesPerSweep == 0 ? 0 : kLargestRead / samplesPerSweep * samplesPerSweep;
-        const double longestSeconds = sampleRate > 0.0 ? longest / sampleRate : 0.0;
-        ui.recordStatus->setText(
-            QStringLiteral("Too long, %1 samples").arg(count ? *count : std::int64_t{0}));
-        statusBar()->showMessage(
-            tr("Error: A recording of %1 s is too long for one read; at this sample rate "
-               "the longest is %2 s.")
-                .arg(duration)
-                .arg(std::floor(longestSeconds), 0, 'f', 0));
+    if (!count) {
+        ui.recordStatus->setText(QStringLiteral("Error, 0 samples"));
+        statusBar()->showMessage(tr("Error: No sample rate to record at."));
         resume();
+        return;
+    }
+    if (*count > recordingLimits.partedAboveSamples ||
+        duration > recordingLimits.partedAboveSeconds || *count > kLargestRead) {
+        if (recordInParts(*count, duration, sampleRate))
+            resume();
+        else
+            QApplication::restoreOverrideCursor();
         return;
     }
     const auto wanted = static_cast<std::int32_t>(*count);
@@ -104,10 +112,7 @@ void Tavrix::recordBegin() {
     ui.recordStatus->setText(goodText);
     // The samples exist nowhere else: a file that cannot be written brings the dialog back
     // until the user saves them or decides to let them go.
-    SaveFileQuestion question{
-        tr("Save Recorded Session"),
-        QString::fromStdString(tavrix::record::defaultRecordingName(std::time(nullptr))),
-        tr("Complex Samples (*.dat)"), true};
+    SaveFileQuestion question = recordingQuestion();
     bool failedBefore = false;
     for (;;) {
         const QString fileName = askSaveFileName(question);
@@ -125,6 +130,140 @@ void Tavrix::recordBegin() {
         question.proposedName = fileName;
     }
     resume();
+}
+
+bool Tavrix::recordInParts(std::int64_t count, int durationSeconds, double sampleRate) {
+    // The parts go to a temporary file in the folder the save dialog proposes, so that the
+    // chosen name is usually given by renaming; elsewhere if that folder takes no files.
+    const std::optional<tavrix::record::RecordingHeader> header = tavrix::record::headerForMode(
+        operatingMode, centerFrequency, sweepTimeMs, samplesPerSweep, bandwidthHz);
+    tavrix::record::RecordingWriter writer;
+    QString partPath;
+    QString whyNot;
+    for (const QString& folder : {QDir::currentPath(), QDir::tempPath()}) {
+        QTemporaryFile file(QDir(folder).filePath(QStringLiteral("tavrix-recording-XXXXXX.part")));
+        file.setAutoRemove(false);
+        if (!file.open()) {
+            if (whyNot.isEmpty())
+                whyNot = QStringLiteral("Cannot create a file in \"%1\": %2")
+                             .arg(QDir::toNativeSeparators(folder), file.errorString());
+            continue;
+        }
+        file.close();
+        if (writer.open(QFile::encodeName(file.fileName()).toStdString(), header)) {
+            partPath = file.fileName();
+            break;
+        }
+        if (whyNot.isEmpty())
+            whyNot = QString::fromStdString(writer.error());
+        QFile::remove(file.fileName());
+    }
+    if (partPath.isEmpty()) {
+        ui.recordStatus->setText(QStringLiteral("Not recorded: %1").arg(whyNot));
+        statusBar()->showMessage(tr("Error: Recording not started: %1").arg(whyNot));
+        return true;
+    }
+    const QString partName = QDir::toNativeSeparators(partPath);
+
+    QApplication::changeOverrideCursor(Qt::BusyCursor);
+    writeCommandBlock();
+    StreamReader::Options options = StreamReader::optionsFor(sampleRate);
+    if (recordingLimits.requestBytes > 0)
+        options.requestBytes = recordingLimits.requestBytes;
+    StreamReader reader(*radarDevice, static_cast<std::int32_t>(samplesPerSweep), count, options);
+
+    // Window-modal, so the controls cannot change the stream while it is recorded; the loop
+    // below keeps the events flowing for its Cancel button.
+    QProgressDialog progress(this);
+    progress.setObjectName(QStringLiteral("recordProgress"));
+    progress.setWindowTitle(tr("Record Data Stream"));
+    progress.setCancelButtonText(tr("Cancel"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoReset(false);
+    progress.setAutoClose(false);
+    progress.setMinimumDuration(0);
+    progress.setRange(0, 1000);
+    const auto showProgress = [&] {
+        const double seconds = static_cast<double>(reader.delivered()) / sampleRate;
+        progress.setLabelText(
+            tr("Recording: %1 s of %2 s").arg(std::floor(seconds), 0, 'f', 0).arg(durationSeconds));
+        progress.setValue(static_cast<int>(1000.0 * static_cast<double>(reader.delivered()) /
+                                           static_cast<double>(count)));
+    };
+    showProgress();
+    progress.show();
+
+    enum class End { Complete, Cancelled, ReadFailed, WriteFailed };
+    End end = End::Complete;
+    SampleBlock part;
+    while (!reader.done()) {
+        QCoreApplication::processEvents();
+        if (progress.wasCanceled()) {
+            end = End::Cancelled;
+            break;
+        }
+        if (!reader.next(part)) {
+            end = End::ReadFailed;
+            break;
+        }
+        if (!writer.write(part)) {
+            end = End::WriteFailed;
+            break;
+        }
+        showProgress();
+    }
+    reader.stop();
+    progress.hide();
+    if (!writer.close() && end == End::Complete)
+        end = End::WriteFailed;
+
+    const qint64 got = reader.delivered();
+    switch (end) {
+    case End::Cancelled:
+        QFile::remove(partPath);
+        ui.recordStatus->setText(QStringLiteral("Cancelled, nothing kept"));
+        statusBar()->showMessage(tr("Recording cancelled after %1 of %2 samples; nothing was kept.")
+                                     .arg(got)
+                                     .arg(count));
+        return true;
+    case End::ReadFailed:
+        // What came before the failure is a fragment of unknown worth: keep nothing.
+        QFile::remove(partPath);
+        ui.recordStatus->setText(QStringLiteral("Error, %1 samples").arg(got));
+        stopAcquisition(tr("Error: Recording failed after %1 samples, nothing was kept: %2")
+                            .arg(got)
+                            .arg(QString::fromStdString(reader.error())));
+        return false;
+    case End::WriteFailed: {
+        const QString why = QString::fromStdString(writer.error());
+        ui.recordStatus->setText(
+            QStringLiteral("Incomplete, %1 samples: %2; kept in %3").arg(got).arg(why, partName));
+        statusBar()->showMessage(
+            tr("Error: Recording stopped after %1 samples: %2. What was written is kept in %3.")
+                .arg(got)
+                .arg(why, partName));
+        return true;
+    }
+    case End::Complete:
+        break;
+    }
+
+    ui.recordStatus->setText(QStringLiteral("Good, %1 samples").arg(count));
+    const QString fileName = askSaveFileName(recordingQuestion());
+    if (fileName.isEmpty()) {
+        QFile::remove(partPath);
+        return true;
+    }
+    std::string error;
+    if (!tavrix::record::moveRecording(QFile::encodeName(partPath).toStdString(),
+                                       QFile::encodeName(fileName).toStdString(), error)) {
+        const QString why = QString::fromStdString(error);
+        ui.recordStatus->setText(
+            QStringLiteral("Not saved, %1 samples: %2; kept in %3").arg(count).arg(why, partName));
+        statusBar()->showMessage(
+            tr("Error: Recording not saved: %1. The samples are kept in %2.").arg(why, partName));
+    }
+    return true;
 }
 
 bool Tavrix::WriteRecording(const SampleBlock& block, const QString& fileName) {
