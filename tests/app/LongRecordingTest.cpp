@@ -24,8 +24,8 @@
 
 #include <csignal>
 #include <fstream>
-#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <sys/resource.h>
 
@@ -48,14 +48,11 @@ std::int64_t residentBytes() {
     return 0;
 }
 
-// Watches the reads of the sample stream: keeps their bytes in the order they complete (when
-// asked to) and lets a test act after each one.
+// Lets a test act after each completed read of the sample stream.
 class StreamWatch : public ForwardingDriver {
 public:
     using ForwardingDriver::ForwardingDriver;
 
-    bool keepBytes = true;
-    std::vector<std::uint8_t> bytes;
     int reads = 0;
     std::function<void(int reads)> afterRead;
 
@@ -64,24 +61,18 @@ public:
         const UsbBegin begin =
             ForwardingDriver::beginTransfer(handle, endpoint, data, length, isoPacketSize);
         if (endpoint == 0x86 && begin.id != kNoUsbTransfer)
-            buffers[begin.id] = data;
+            streamReads.insert(begin.id);
         return begin;
     }
     UsbTransferResult finishTransfer(UsbTransferId id, UsbIsoPacket* isoPackets) override {
         const UsbTransferResult result = ForwardingDriver::finishTransfer(id, isoPackets);
-        const auto it = buffers.find(id);
-        if (it == buffers.end())
-            return result;
-        if (keepBytes && result.succeeded())
-            bytes.insert(bytes.end(), it->second, it->second + result.bytes);
-        buffers.erase(it);
-        if (result.succeeded() && afterRead)
+        if (streamReads.erase(id) > 0 && result.succeeded() && afterRead)
             afterRead(++reads);
         return result;
     }
 
 private:
-    std::map<UsbTransferId, std::uint8_t*> buffers;
+    std::set<UsbTransferId> streamReads;
 };
 
 class LongRecordingTest : public ::testing::Test {
@@ -100,7 +91,6 @@ protected:
         // 128 samples per 10 ms sweep: ten seconds, read in parts, hold 128000 samples.
         window->ui.comboPSweepTime->setCurrentIndex(3);
         window->ui.recordTimeSeconds->setValue(10);
-        watch.bytes.clear();
         watch.reads = 0;
     }
     void TearDown() override { QDir::setCurrent(startDir); }
@@ -123,29 +113,14 @@ protected:
         return recording;
     }
 
-    // The recording continues the board's stream: consecutive samples from a sweep start, and
-    // exactly what the wire carried from the first sync word after the stale words on.
-    void expectWholeStream(const Recording& recording, std::size_t count) const {
+    // The recording continues the board's stream from a sweep start on: consecutive
+    // samples, none lost or repeated at the part boundaries.
+    static void expectWholeStream(const Recording& recording, std::size_t count) {
         ASSERT_EQ(recording.samples.size(), count);
         const std::uint64_t first = CounterSource::number(recording.samples[0]);
         EXPECT_EQ(first % 128, 0u);
         for (std::size_t k = 0; k < count; ++k)
             ASSERT_EQ(CounterSource::number(recording.samples[k]), first + k) << "sample " << k;
-
-        const std::vector<std::uint8_t>& b = watch.bytes;
-        auto word = [&](std::size_t i) {
-            return static_cast<std::uint16_t>(b[2 * i] | b[2 * i + 1] << 8);
-        };
-        std::size_t start = 2048;
-        while (2 * start + 1 < b.size() && !(word(start) & 0x8000))
-            ++start;
-        ASSERT_GE(b.size(), 2 * (start + 2 * count));
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::uint16_t q = word(start + 2 * k);
-            ASSERT_EQ(recording.samples[k],
-                      std::complex<double>(word(start + 2 * k + 1), q & 0x7FFF))
-                << "sample " << k;
-        }
     }
 
     QString startDir = QDir::currentPath();
@@ -329,7 +304,6 @@ TEST_F(LongRecordingTest, MemoryStaysBoundedWhateverTheSize) {
     window->ui.recordTimeSeconds->setValue(2);
     window->recordingLimits.partedAboveSamples = 1 << 20;
     window->recordingLimits.requestBytes = 64 << 10;
-    watch.keepBytes = false;
     answer = path("big.dat");
 
     const std::int64_t base = residentBytes();

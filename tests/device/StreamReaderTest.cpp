@@ -196,10 +196,8 @@ TEST_F(StreamReaderOnBoard, RequestsAreSizedToTheStreamRate) {
     const Case cases[] = {
         {12800, 16384, 1640},     // floor: 16 KiB, 0.32 s
         {256000, 102400, 1200},   // a tenth of a second
-        {1000, 16384, 9192},      // whole packets, timeout from the floor's duration
-        {2048000, 819200, 1200},  //
-        {8192000, 1048576, 1064}, // ceiling
         {300001, 120320, 1200},   // rounded up to whole packets
+        {8192000, 1048576, 1064}, // ceiling
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
