@@ -8,7 +8,7 @@ namespace {
 
 constexpr std::uint32_t kPacketBytes = 512;
 constexpr std::uint32_t kSmallestRequest = 16u << 10;
-constexpr std::uint32_t kLargestRequest = 1u << 20; // well inside what one URB may carry
+constexpr std::uint32_t kLargestRequest = 1u << 20; // below the 4 MiB a driver moves at once
 constexpr double kRequestSeconds = 0.1;
 
 inline std::uint16_t wordAt(const std::uint8_t* bytes, std::size_t index) {
@@ -50,8 +50,10 @@ StreamReader::Options StreamReader::optionsFor(double samplesPerSecond) {
 namespace {
 
 StreamReader::Options usable(StreamReader::Options options) {
-    options.requestBytes =
-        static_cast<std::uint32_t>(wholePackets(std::max<std::uint32_t>(options.requestBytes, 1)));
+    // A driver splits a larger request into pieces sent one after the other, and the requests
+    // queued behind it would take the stream between its pieces.
+    options.requestBytes = static_cast<std::uint32_t>(
+        wholePackets(std::clamp<std::uint32_t>(options.requestBytes, 1, kLargestRequest)));
     options.queuedRequests = std::max(options.queuedRequests, 1);
     return options;
 }

@@ -21,7 +21,7 @@ struct UsbRequest;
 class StreamReader {
 public:
     struct Options {
-        std::uint32_t requestBytes = 1u << 20; // per request; rounded to whole 512-byte packets
+        std::uint32_t requestBytes = 1u << 20; // per request, at most 1 MiB; whole 512-byte packets
         int queuedRequests = 8;                // requests kept in flight
         std::uint32_t timeoutMs = 2000;        // for each request, from when it is waited for
     };
