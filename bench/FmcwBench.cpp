@@ -9,11 +9,25 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <random>
+#include <string>
 
 using namespace tavrix::dsp;
 
 namespace {
+
+// bench/run gives its NumPy reference the same counts and compares its map with ours: with
+// TAVRIX_BENCH_DATA set, inputs and the largest map are written there as raw doubles.
+void Share(const std::string& name, const void* data, std::size_t bytes) {
+    if (const char* dir = std::getenv("TAVRIX_BENCH_DATA")) {
+        if (std::FILE* file = std::fopen((std::string(dir) + "/" + name).c_str(), "wb")) {
+            std::fwrite(data, 1, bytes, file);
+            std::fclose(file);
+        }
+    }
+}
 
 // Raw counts: the board's offsets, a few beat tones and noise.
 ComplexVector RawCounts(std::size_t count) {
@@ -23,6 +37,7 @@ ComplexVector RawCounts(std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         x[i] = Complex(32768.0 + 900.0 * std::sin(0.31 * i) + noise(random),
                        16384.0 + 700.0 * std::cos(0.83 * i) + noise(random));
+    Share("fmcw_" + std::to_string(count) + ".c128", x.data(), x.size() * sizeof(Complex));
     return x;
 }
 
@@ -59,6 +74,8 @@ void RangeVelocityMap(benchmark::State& state) {
         mapper.Process(burst, n, q, options, map);
         benchmark::ClobberMemory();
     }
+    Share("map_" + std::to_string(q) + "x" + std::to_string(n) + ".f64", map.data(),
+          map.size() * sizeof(double));
 }
 
 void RangeVelocityMapPlain(benchmark::State& state) {

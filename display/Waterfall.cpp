@@ -6,7 +6,39 @@
 
 #include <QVector>
 #include <algorithm>
+#include <cstdint>
 #include <qwt_color_map.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Copies of at least this many values are written past the caches.
+constexpr std::size_t kStreamingValues = std::size_t{1} << 17; // 1 MiB
+
+// Copies `count` values to `to` and returns the end of the copy. A history far larger than
+// the caches goes around them, which spares reading every line of the snapshot before
+// writing it.
+double* CopyValues(const double* from, std::size_t count, double* to) {
+#ifdef __SSE2__
+    if (count >= kStreamingValues) {
+        std::size_t i = 0;
+        for (; i < count && reinterpret_cast<std::uintptr_t>(to + i) % 16 != 0; ++i)
+            to[i] = from[i];
+        for (; i + 2 <= count; i += 2)
+            _mm_stream_pd(to + i, _mm_loadu_pd(from + i));
+        for (; i < count; ++i)
+            to[i] = from[i];
+        _mm_sfence();
+        return to + count;
+    }
+#endif
+    return std::copy(from, from + count, to);
+}
+
+} // namespace
 
 Waterfall::Waterfall() : spectrogram(new TableSpectrogram(QString())) {}
 
@@ -73,7 +105,7 @@ void Waterfall::UpdateRaster(quint32 columns, double xMin, double xMax, double y
     snapshot.resize(static_cast<int>(values_.size()));
     double* out = snapshot.data();
     VisitHistory(values_.size(), [&out](const double* piece, std::size_t count) {
-        out = std::copy(piece, piece + count, out);
+        out = CopyValues(piece, count, out);
     });
     spectrogram->setData(new Tavrix_RasterData(snapshot, columns, xMin, xMax, yMin, yMax, zMin,
                                                zMax, resampleSelection));

@@ -11,6 +11,7 @@ TAVRIX_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   umockdev libumockdev-dev
   xvfb xauth imagemagick clang-format
+  python3-numpy time
   clang libclang-rt-14-dev
 )
 

@@ -2,6 +2,7 @@
 #include "display/ColorSchemes.h"
 #include "display/ColorTable.h"
 #include "display/Tavrix_RasterData.h"
+#include "display/Waterfall.h"
 
 #include <gtest/gtest.h>
 
@@ -265,4 +266,26 @@ TEST(TableSpectrogram, RasterWithoutAWholeRowDrawsNothing) {
     QImage canvas(g.width, g.height, QImage::Format_ARGB32_Premultiplied);
     canvas.fill(QColor(40, 40, 40));
     EXPECT_EQ(picture, canvas);
+}
+
+// The largest histories are copied to the raster past the caches, in the two pieces of the
+// ring; what the raster holds must still be the history, whichever way the ring is turned.
+TEST(Waterfall, LargestHistoryReachesTheRasterIntact) {
+    Waterfall w;
+    w.SetHistorySize(1024, 1024);
+    std::vector<double> row(1024);
+    for (int turn : {0, 50, 300, 973}) {
+        for (int r = 0; r < turn; ++r) {
+            for (std::size_t k = 0; k < row.size(); ++k)
+                row[k] = turn * 1e6 + r * 1e3 + static_cast<double>(k);
+            w.AddRow(row, true);
+        }
+        w.UpdateRaster(1024, 0, 1, 0, 1, 0, 1);
+        const auto* raster = dynamic_cast<const QwtMatrixRasterData*>(w.spectrogram->data());
+        ASSERT_NE(raster, nullptr);
+        const QVector<double> values = raster->valueMatrix();
+        const std::vector<double> history = w.History();
+        ASSERT_TRUE(std::equal(values.begin(), values.end(), history.begin(), history.end()))
+            << "turned by " << turn;
+    }
 }
