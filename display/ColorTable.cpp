@@ -21,10 +21,6 @@ int LargestChannelStep(QRgb a, QRgb b) {
                      std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
 }
 
-bool OpaqueOrZero(QRgb c) {
-    return qAlpha(c) == 255 || c == 0;
-}
-
 } // namespace
 
 std::optional<ColorTable> ColorTable::FromMap(const QwtColorMap& map, const QwtInterval& range) {
@@ -80,7 +76,6 @@ std::optional<ColorTable> ColorTable::FromMap(const QwtColorMap& map, const QwtI
     table.min_ = range.minValue();
     table.width_ = range.width();
     table.scale_ = last;
-    table.premultipliedAlike_ = std::all_of(colours.begin(), colours.end(), OpaqueOrZero);
     return table;
 }
 

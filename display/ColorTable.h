@@ -29,9 +29,6 @@ public:
     // Entries for the inside of the range.
     std::size_t size() const { return colours_.size() - 3; }
 
-    // Every colour is opaque or all zero, so the colours read the same premultiplied.
-    bool PremultipliedAlike() const { return premultipliedAlike_; }
-
 private:
     // The map's own ratio and its own tests of the ends, so that boundary values fall on the
     // same side as with the map; selects rather than branches, values being in no order.
@@ -57,5 +54,4 @@ private:
     double scale_ = 0.0;
     std::size_t high_ = 0;
     std::size_t nan_ = 0;
-    bool premultipliedAlike_ = false;
 };

@@ -6,12 +6,16 @@
 #include <QFuture>
 #include <QImage>
 #include <QList>
+#include <QPainter>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
+#include <QtMath>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <optional>
+#include <qwt_painter.h>
 #include <qwt_scale_map.h>
 #include <typeinfo>
 #include <vector>
@@ -110,8 +114,286 @@ void RasterLineSampler::Line(int y, double* out) const {
     }
 }
 
+namespace {
+
+QRectF AlignRect(const QRectF& rect) {
+    QRectF r;
+    r.setLeft(qRound(rect.left()));
+    r.setRight(qRound(rect.right()));
+    r.setTop(qRound(rect.top()));
+    r.setBottom(qRound(rect.bottom()));
+    return r;
+}
+
+// The paint rectangle less the device pixels of excluded interval ends inside the area.
+QRectF StripRect(const QRectF& rect, const QRectF& area, const QwtScaleMap& xMap,
+                 const QwtScaleMap& yMap, const QwtInterval& xInterval,
+                 const QwtInterval& yInterval) {
+    QRectF r = rect;
+    if ((xInterval.borderFlags() & QwtInterval::ExcludeMinimum) &&
+        area.left() <= xInterval.minValue()) {
+        if (xMap.isInverting())
+            r.adjust(0, 0, -1, 0);
+        else
+            r.adjust(1, 0, 0, 0);
+    }
+    if ((xInterval.borderFlags() & QwtInterval::ExcludeMaximum) &&
+        area.right() >= xInterval.maxValue()) {
+        if (xMap.isInverting())
+            r.adjust(1, 0, 0, 0);
+        else
+            r.adjust(0, 0, -1, 0);
+    }
+    if ((yInterval.borderFlags() & QwtInterval::ExcludeMinimum) &&
+        area.top() <= yInterval.minValue()) {
+        if (yMap.isInverting())
+            r.adjust(0, 0, 0, -1);
+        else
+            r.adjust(0, 1, 0, 0);
+    }
+    if ((yInterval.borderFlags() & QwtInterval::ExcludeMaximum) &&
+        area.bottom() >= yInterval.maxValue()) {
+        if (yMap.isInverting())
+            r.adjust(0, 1, 0, 0);
+        else
+            r.adjust(0, 0, 0, -1);
+    }
+    return r;
+}
+
+// The area grown to whole data pixels of the grid that `pixelRect` lies on.
+QRectF ExpandToPixels(const QRectF& rect, const QRectF& pixelRect) {
+    const double pw = pixelRect.width();
+    const double ph = pixelRect.height();
+    const double dx1 = pixelRect.left() - rect.left();
+    const double dx2 = pixelRect.right() - rect.right();
+    const double dy1 = pixelRect.top() - rect.top();
+    const double dy2 = pixelRect.bottom() - rect.bottom();
+    QRectF r;
+    r.setLeft(pixelRect.left() - qCeil(dx1 / pw) * pw);
+    r.setTop(pixelRect.top() - qCeil(dy1 / ph) * ph);
+    r.setRight(pixelRect.right() - qFloor(dx2 / pw) * pw);
+    r.setBottom(pixelRect.bottom() - qFloor(dy2 / ph) * ph);
+    return r;
+}
+
+void TransformMaps(const QTransform& transform, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
+                   QwtScaleMap& xxMap, QwtScaleMap& yyMap) {
+    const QPointF p1 = transform.map(QPointF(xMap.p1(), yMap.p1()));
+    const QPointF p2 = transform.map(QPointF(xMap.p2(), yMap.p2()));
+    xxMap = xMap;
+    xxMap.setPaintInterval(p1.x(), p2.x());
+    yyMap = yMap;
+    yyMap.setPaintInterval(p1.y(), p2.y());
+}
+
+void AdjustMaps(QwtScaleMap& xMap, QwtScaleMap& yMap, const QRectF& area, const QRectF& paintRect) {
+    double sx1 = area.left();
+    double sx2 = area.right();
+    if (xMap.isInverting())
+        qSwap(sx1, sx2);
+    double sy1 = area.top();
+    double sy2 = area.bottom();
+    if (yMap.isInverting())
+        qSwap(sy1, sy2);
+    xMap.setPaintInterval(paintRect.left(), paintRect.right());
+    xMap.setScaleInterval(sx1, sx2);
+    yMap.setPaintInterval(paintRect.top(), paintRect.bottom());
+    yMap.setScaleInterval(sy1, sy2);
+}
+
+// For each of `count` device pixels from `first` on, the image pixel it shows along one axis
+// (-1 beyond the image): image pixel j covers the device pixels from the rounded position of
+// its leading border to that of the next, image pixels running the way the device does, the
+// first and the last reaching out to the ends. Empty when a border falls halfway between two
+// device pixels, where the stock item's own arithmetic may round either way.
+std::optional<std::vector<int>> SourcePixels(const QwtScaleMap& map, double from, double to,
+                                             int pixels, int first, int count) {
+    const bool inverting = map.isInverting();
+    const double p0 = map.transform(inverting ? to : from);
+    const double p1 = map.transform(inverting ? from : to);
+    const double step = (p1 - p0) / pixels;
+    std::vector<int> starts(static_cast<std::size_t>(std::max(pixels, 0)) + 1);
+    for (int j = 1; j < pixels; ++j) {
+        const double p = p0 + j * step;
+        if (std::abs(p - std::floor(p) - 0.5) < 1e-6)
+            return std::nullopt;
+        starts[static_cast<std::size_t>(j)] = qRound(p) + (inverting ? 1 : 0) - first;
+    }
+    starts.front() = 0;
+    starts.back() = count;
+    std::vector<int> source(static_cast<std::size_t>(std::max(count, 0)), -1);
+    for (int j = 0; j < pixels; ++j) {
+        const int end = std::min(starts[static_cast<std::size_t>(j) + 1], count);
+        for (int d = std::max(starts[static_cast<std::size_t>(j)], 0); d < end; ++d)
+            source[static_cast<std::size_t>(d)] = j;
+    }
+    return source;
+}
+
+// The w x h part of the blown-up image that the picture shows.
+QImage ExpandImage(const QImage& image, const std::vector<int>& columns,
+                   const std::vector<int>& rows) {
+    const int w = static_cast<int>(columns.size());
+    const int h = static_cast<int>(rows.size());
+    if (image.depth() != 32 || w <= 0 || h <= 0)
+        return image;
+    QImage expanded(w, h, image.format());
+    if (expanded.isNull())
+        return expanded;
+    uchar* const bits = expanded.bits();
+    const qsizetype bytesPerLine = expanded.bytesPerLine();
+    int previous = -2;
+    for (int y2 = 0; y2 < h; ++y2) {
+        auto* line2 = reinterpret_cast<quint32*>(bits + y2 * bytesPerLine);
+        const int y1 = rows[static_cast<std::size_t>(y2)];
+        if (y1 == previous) {
+            std::memcpy(line2, line2 - bytesPerLine / 4, static_cast<std::size_t>(w) * 4);
+            continue;
+        }
+        previous = y1;
+        if (y1 < 0) {
+            std::fill(line2, line2 + w, 0u);
+            continue;
+        }
+        const auto* line1 = reinterpret_cast<const quint32*>(image.constScanLine(y1));
+        for (int x2 = 0; x2 < w; ++x2) {
+            const int x1 = columns[static_cast<std::size_t>(x2)];
+            line2[x2] = x1 < 0 ? 0u : line1[x1];
+        }
+    }
+    return expanded;
+}
+
+} // namespace
+
 TableSpectrogram::TableSpectrogram(const QString& title) : QwtPlotSpectrogram(title) {
     setRenderThreadCount(0);
+}
+
+bool TableSpectrogram::Tabulable() const {
+    const QwtRasterData* raster = data();
+    const QwtColorMap* map = colorMap();
+    return raster && map &&
+           (typeid(*raster) == typeid(QwtMatrixRasterData) ||
+            typeid(*raster) == typeid(Tavrix_RasterData)) &&
+           ColorTable::FromMap(*map, raster->interval(Qt::ZAxis));
+}
+
+void TableSpectrogram::draw(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
+                            const QRectF& canvasRect) const {
+    // Scaled painters (exports at another resolution) go the stock way, as do the cases
+    // that the table does not cover.
+    const bool imageOnly = testDisplayMode(ImageMode) && !testDisplayMode(ContourMode);
+    if (!imageOnly || cachePolicy() != NoCache || (alpha() >= 0 && alpha() < 255) ||
+        painter->transform().type() > QTransform::TxTranslate || !Tabulable()) {
+        QwtPlotSpectrogram::draw(painter, xMap, yMap, canvasRect);
+        return;
+    }
+    if (canvasRect.isEmpty())
+        return;
+
+    // The stock item's geometry: the image is rendered in device resolution, or in data
+    // resolution where the data pixels are larger than the device's, and then blown up.
+    const QwtInterval xInterval = interval(Qt::XAxis);
+    const QwtInterval yInterval = interval(Qt::YAxis);
+    QwtScaleMap xxMap;
+    QwtScaleMap yyMap;
+    TransformMaps(painter->transform(), xMap, yMap, xxMap, yyMap);
+    QRectF paintRect = painter->transform().mapRect(canvasRect);
+    QRectF area = QwtScaleMap::invTransform(xxMap, yyMap, paintRect);
+    const QRectF bounds = boundingRect();
+    if (bounds.isValid() && !bounds.contains(area)) {
+        area &= bounds;
+        if (!area.isValid())
+            return;
+        paintRect = QwtScaleMap::transform(xxMap, yyMap, area);
+    }
+
+    QRectF pixelRect = pixelHint(area);
+    if (!pixelRect.isEmpty()) {
+        const double dx = qAbs(xxMap.invTransform(1) - xxMap.invTransform(0));
+        const double dy = qAbs(yyMap.invTransform(1) - yyMap.invTransform(0));
+        if (dx > pixelRect.width() && dy > pixelRect.height()) {
+            pixelRect = QRectF();
+        } else {
+            if (dx > pixelRect.width())
+                pixelRect.setWidth(dx);
+            if (dy > pixelRect.height())
+                pixelRect.setHeight(dy);
+        }
+    }
+
+    QRectF imageRect;
+    QImage image;
+    if (pixelRect.isEmpty()) {
+        if (QwtPainter::roundingAlignment(painter)) {
+            paintRect = AlignRect(paintRect);
+            AdjustMaps(xxMap, yyMap, area, paintRect);
+        }
+        image = Compose(xxMap, yyMap, area, paintRect, paintRect.size().toSize());
+        if (image.isNull())
+            return;
+        imageRect = StripRect(paintRect, area, xxMap, yyMap, xInterval, yInterval);
+        if (imageRect != paintRect)
+            image = image.copy(QRect(qRound(imageRect.x() - paintRect.x()),
+                                     qRound(imageRect.y() - paintRect.y()),
+                                     qRound(imageRect.width()), qRound(imageRect.height())));
+    } else {
+        if (QwtPainter::roundingAlignment(painter))
+            paintRect = AlignRect(paintRect);
+        QRectF imageArea = ExpandToPixels(area, pixelRect);
+        if (imageArea.right() == xInterval.maxValue() &&
+            !(xInterval.borderFlags() & QwtInterval::ExcludeMaximum))
+            imageArea.adjust(0, 0, pixelRect.width(), 0);
+        if (imageArea.bottom() == yInterval.maxValue() &&
+            !(yInterval.borderFlags() & QwtInterval::ExcludeMaximum))
+            imageArea.adjust(0, 0, 0, pixelRect.height());
+        const QSize imageSize(qRound(imageArea.width() / pixelRect.width()),
+                              qRound(imageArea.height() / pixelRect.height()));
+        imageRect = StripRect(paintRect, area, xxMap, yyMap, xInterval, yInterval);
+        const bool expand = (imageSize.width() > 1 || imageSize.height() > 1) &&
+                            testPaintAttribute(PaintInDeviceResolution);
+        std::optional<std::vector<int>> columns;
+        std::optional<std::vector<int>> rows;
+        if (expand) {
+            columns = SourcePixels(xxMap, imageArea.left(), imageArea.right(), imageSize.width(),
+                                   qRound(imageRect.left()), int(imageRect.width()));
+            rows = SourcePixels(yyMap, imageArea.top(), imageArea.bottom(), imageSize.height(),
+                                qRound(imageRect.top()), int(imageRect.height()));
+            if (!columns || !rows) {
+                QwtPlotSpectrogram::draw(painter, xMap, yMap, canvasRect);
+                return;
+            }
+        }
+        image = Compose(xxMap, yyMap, imageArea, paintRect, imageSize);
+        if (image.isNull())
+            return;
+        if (expand)
+            image = ExpandImage(image, *columns, *rows);
+    }
+
+    painter->save();
+    painter->setWorldTransform(QTransform());
+    QwtPainter::drawImage(painter, imageRect, image);
+    painter->restore();
+}
+
+QImage TableSpectrogram::Compose(const QwtScaleMap& xMap, const QwtScaleMap& yMap,
+                                 const QRectF& imageArea, const QRectF& paintRect,
+                                 const QSize& imageSize) const {
+    if (imageArea.isEmpty() || paintRect.isEmpty() || imageSize.isEmpty())
+        return QImage();
+    // Pixel centres when the image is coarser than the device, pixel edges otherwise.
+    const double dx = paintRect.toRect().width() > imageSize.width()
+                          ? imageArea.width() / imageSize.width()
+                          : 0.0;
+    const double dy = paintRect.toRect().height() > imageSize.height()
+                          ? imageArea.height() / imageSize.height()
+                          : 0.0;
+    return renderImage(imageMap(Qt::Horizontal, xMap, imageArea, imageSize, dx),
+                       imageMap(Qt::Vertical, yMap, imageArea, imageSize, dy), imageArea,
+                       imageSize);
 }
 
 QImage TableSpectrogram::renderImage(const QwtScaleMap& xMap, const QwtScaleMap& yMap,
@@ -128,8 +410,7 @@ QImage TableSpectrogram::renderImage(const QwtScaleMap& xMap, const QwtScaleMap&
     if (!table)
         return QwtPlotSpectrogram::renderImage(xMap, yMap, area, imageSize);
 
-    QImage image(imageSize, table->PremultipliedAlike() ? QImage::Format_ARGB32_Premultiplied
-                                                        : QImage::Format_ARGB32);
+    QImage image(imageSize, QImage::Format_ARGB32);
     if (image.isNull())
         return image;
     const RasterLineSampler sampler(*matrix, xMap, yMap, image.width());

@@ -45,14 +45,25 @@ private:
 
 // A spectrogram that draws its image through a colour table (ColorTable.h) and samples the
 // matrix by lines, on the item's render threads (0 asks for one per core, the default here).
-// Geometry, resampling and colours are the stock item's, within 1 per colour channel. Raster
-// data of other kinds, indexed or stepped colour maps and degenerate colour ranges go the stock
-// way.
+// An image rendered at data resolution is blown up to the device a line at a time instead of
+// a pixel at a time, onto the stock item's pixel borders. Geometry, resampling and colours are
+// the stock item's, within 1 per colour channel. Raster data of other kinds, indexed or
+// stepped colour maps, degenerate colour ranges, contour lines, caching, translucency, scaled
+// painters and pixel borders exactly halfway between device pixels go the stock way.
 class TableSpectrogram : public QwtPlotSpectrogram {
 public:
     explicit TableSpectrogram(const QString& title = QString());
 
+    void draw(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
+              const QRectF& canvasRect) const override;
+
 protected:
     QImage renderImage(const QwtScaleMap& xMap, const QwtScaleMap& yMap, const QRectF& area,
                        const QSize& imageSize) const override;
+
+private:
+    // The values and the colour map suit the table.
+    bool Tabulable() const;
+    QImage Compose(const QwtScaleMap& xMap, const QwtScaleMap& yMap, const QRectF& imageArea,
+                   const QRectF& paintRect, const QSize& imageSize) const;
 };

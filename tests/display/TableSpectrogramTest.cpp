@@ -61,6 +61,8 @@ const Geometry kGeometries[] = {
     {"zoomed", 40, 30, 0.0, 40.0, 0.0, 30.0, 3.3, 17.9, 5.2, 11.0, 257, 190},
     {"panned", 40, 30, 0.0, 40.0, 0.0, 30.0, -10.0, 25.0, 20.0, 45.0, 222, 171},
     {"reversed", 60, 20, 0.0, 6.0, 0.0, 2.0, 6.0, 0.0, 0.0, 2.0, 333, 97},
+    // Row borders fall halfway between two device pixels.
+    {"halfway", 3, 36, 0.0, 3.0, 0.0, 36.0, 0.0, 3.0, 0.0, 36.0, 90, 162},
 };
 
 std::unique_ptr<Tavrix_RasterData> Raster(const Geometry& g, int selection, unsigned seed,
@@ -222,6 +224,61 @@ TEST(TableSpectrogram, DrawsWhatTheStockItemDrawsWithinOnePerChannel) {
                                             CreateColorMap(scheme).release()),
                           1)
                     << g.name << ", selection " << selection << ", scheme " << scheme;
+}
+
+// Views chosen at random: zoomed and panned, axes either way, painters moved or scaled (as an
+// export at another resolution scales them), small matrices blown up and large ones shrunk.
+TEST(TableSpectrogram, DrawsWhatTheStockItemDrawsInAnyView) {
+    std::mt19937 random(29);
+    const auto real = [&](double a, double b) {
+        return std::uniform_real_distribution<double>(a, b)(random);
+    };
+    const auto whole = [&](int a, int b) {
+        return std::uniform_int_distribution<int>(a, b)(random);
+    };
+    for (int c = 0; c < 150; ++c) {
+        const bool large = c % 10 == 0;
+        const int columns = large ? 1024 : whole(1, 60);
+        const int rows = large ? 513 : whole(1, 60);
+        const int width = large ? whole(900, 1100) : whole(20, 400);
+        const int height = large ? whole(600, 800) : whole(20, 300);
+        const double x0 = real(-5, 5), xw = real(0.5, 10), y0 = real(-5, 5), yw = real(0.5, 10);
+        const bool wholeView = c % 4 == 0;
+        const double sx1 = wholeView ? x0 : x0 + real(-0.3, 0.3) * xw;
+        const double sx2 = wholeView ? x0 + xw : x0 + xw + real(-0.3, 0.3) * xw;
+        const double sy1 = wholeView ? y0 : y0 + real(-0.3, 0.3) * yw;
+        const double sy2 = wholeView ? y0 + yw : y0 + yw + real(-0.3, 0.3) * yw;
+        const QwtScaleMap xMap = c % 7 == 0 ? Map(width, 0, sx1, sx2) : Map(0, width, sx1, sx2);
+        const QwtScaleMap yMap = c % 3 == 0 ? Map(0, height, sy1, sy2) : Map(height, 0, sy1, sy2);
+        const int selection = c % 5 == 0 ? 0 : 1;
+        const double shift = real(-5, 9), scale = real(0.5, 1.7);
+        const QVector<double> values = Values(columns * rows, static_cast<unsigned>(c));
+
+        QImage pictures[2];
+        QwtPlotSpectrogram stock;
+        TableSpectrogram table;
+        QwtPlotSpectrogram* items[2] = {&stock, &table};
+        for (int i = 0; i < 2; ++i) {
+            items[i]->setColorMap(CreateColorMap(3).release());
+            items[i]->setData(new Tavrix_RasterData(values, static_cast<quint32>(columns), x0,
+                                                    x0 + xw, y0, y0 + yw, -50.0, 0.0, selection));
+            pictures[i] = QImage(width + 6, height + 6, QImage::Format_ARGB32_Premultiplied);
+            pictures[i].fill(QColor(40, 40, 40));
+            QPainter painter(&pictures[i]);
+            if (c % 6 == 1)
+                painter.translate(shift, shift / 2);
+            if (c % 6 == 2)
+                painter.scale(scale, scale);
+            items[i]->draw(&painter, xMap, yMap, QRectF(0, 0, width, height));
+        }
+        int largest = 0;
+        for (int y = 0; y < pictures[0].height(); ++y)
+            for (int x = 0; x < pictures[0].width(); ++x)
+                largest = std::max(
+                    largest, ChannelDifference(pictures[0].pixel(x, y), pictures[1].pixel(x, y)));
+        EXPECT_LE(largest, 1) << "view " << c << ": " << columns << " x " << rows << " in " << width
+                              << " x " << height;
+    }
 }
 
 TEST(TableSpectrogram, MapsAndRangesItCannotTabulateAreDrawnTheStockWay) {
