@@ -1,5 +1,6 @@
 #include "dsp/Fft.h"
 
+#include <algorithm>
 #include <climits>
 #include <fftw3.h>
 #include <tuple>
@@ -39,8 +40,9 @@ bool FitsFftw(std::size_t size, std::size_t batch) {
 } // namespace
 
 bool FftLayout::operator<(const FftLayout& other) const {
-    return std::tie(size, batch, direction, alignment) <
-           std::tie(other.size, other.batch, other.direction, other.alignment);
+    return std::tie(size, batch, direction, alignment, outputAlignment) <
+           std::tie(other.size, other.batch, other.direction, other.alignment,
+                    other.outputAlignment);
 }
 
 FftLayout FftLayoutFor(const Complex* data, std::size_t size, std::size_t batch,
@@ -54,6 +56,14 @@ FftLayout FftLayoutFor(const Complex* data, std::size_t size, std::size_t batch,
     return layout;
 }
 
+FftLayout FftLayoutFor(const Complex* in, const Complex* out, std::size_t size, std::size_t batch,
+                       FftDirection direction) {
+    FftLayout layout = FftLayoutFor(in, size, batch, direction);
+    layout.outputAlignment =
+        fftw_alignment_of(const_cast<double*>(reinterpret_cast<const double*>(out)));
+    return layout;
+}
+
 FftPlan::FftPlan(const FftLayout& layout) : layout_(layout) {
     if (!FitsFftw(layout.size, layout.batch))
         return;
@@ -62,11 +72,19 @@ FftPlan::FftPlan(const FftLayout& layout) : layout_(layout) {
     const int batch = static_cast<int>(layout.batch);
     std::lock_guard<std::mutex> lock(plannerMutex);
     ScratchArray scratch(layout.size * layout.batch, layout.alignment);
+    std::unique_ptr<ScratchArray> output;
+    if (layout.outputAlignment >= 0)
+        output = std::make_unique<ScratchArray>(layout.size * layout.batch, layout.outputAlignment);
+    fftw_complex* in = scratch.data();
+    fftw_complex* out = output ? output->data() : in;
+    // Preserving the input is the default for complex transforms; said here because Execute
+    // promises it.
+    const unsigned flags = output ? FFTW_ESTIMATE | FFTW_PRESERVE_INPUT : FFTW_ESTIMATE;
     if (batch == 1)
-        plan_ = fftw_plan_dft_1d(n, scratch.data(), scratch.data(), sign, FFTW_ESTIMATE);
+        plan_ = fftw_plan_dft_1d(n, in, out, sign, flags);
     else
-        plan_ = fftw_plan_many_dft(1, &n, batch, scratch.data(), nullptr, 1, n, scratch.data(),
-                                   nullptr, 1, n, sign, FFTW_ESTIMATE);
+        plan_ =
+            fftw_plan_many_dft(1, &n, batch, in, nullptr, 1, n, out, nullptr, 1, n, sign, flags);
 }
 
 FftPlan::~FftPlan() {
@@ -77,8 +95,13 @@ FftPlan::~FftPlan() {
 }
 
 void FftPlan::Execute(Complex* data) const {
-    if (plan_)
+    if (plan_ && layout_.outputAlignment < 0)
         fftw_execute_dft(plan_, AsFftw(data), AsFftw(data));
+}
+
+void FftPlan::Execute(const Complex* in, Complex* out) const {
+    if (plan_ && layout_.outputAlignment >= 0)
+        fftw_execute_dft(plan_, AsFftw(const_cast<Complex*>(in)), AsFftw(out));
 }
 
 FftPlanCache& FftPlanCache::Instance() {
@@ -112,6 +135,18 @@ void FftRows(Span<Complex> data, std::size_t size, FftDirection direction) {
     FftPlanCache::Instance()
         .Plan(FftLayoutFor(data.data(), size, batch, direction))
         .Execute(data.data());
+}
+
+void FftRowsInto(Span<const Complex> in, Span<Complex> out, std::size_t size,
+                 FftDirection direction) {
+    if (size == 0)
+        return;
+    const std::size_t batch = std::min(in.size(), out.size()) / size;
+    if (!FitsFftw(size, batch))
+        return;
+    FftPlanCache::Instance()
+        .Plan(FftLayoutFor(in.data(), out.data(), size, batch, direction))
+        .Execute(in.data(), out.data());
 }
 
 } // namespace tavrix::dsp

@@ -13,13 +13,15 @@ namespace tavrix::dsp {
 
 enum class FftDirection { Forward, Backward };
 
-// What a plan is made for: `batch` transforms of `size` points on consecutive rows, in place,
-// on arrays whose address has the given FFTW alignment class (SIMD code paths depend on it).
+// What a plan is made for: `batch` transforms of `size` points on consecutive rows, on arrays
+// whose address has the given FFTW alignment class (SIMD code paths depend on it), in place or
+// into a separate output array.
 struct FftLayout {
     std::size_t size = 0;
     std::size_t batch = 1;
     FftDirection direction = FftDirection::Forward;
     int alignment = 0;
+    int outputAlignment = -1; // of the output array; -1 for transforms in place
 
     bool operator<(const FftLayout& other) const;
 };
@@ -39,8 +41,11 @@ public:
     const FftLayout& layout() const { return layout_; }
 
     // Transforms size * batch values at `data` in place; `data` must have the layout's
-    // alignment class (FftLayoutFor gives the layout of an array).
+    // alignment class (FftLayoutFor gives the layout of an array). Only for layouts in place.
     void Execute(Complex* data) const;
+    // Transforms size * batch values from `in` into `out`, leaving `in` as it was. Only for
+    // layouts with an output array; the arrays must not overlap.
+    void Execute(const Complex* in, Complex* out) const;
 
 private:
     FftLayout layout_;
@@ -49,6 +54,9 @@ private:
 
 // The layout for transforming `batch` rows of `size` points at `data`.
 FftLayout FftLayoutFor(const Complex* data, std::size_t size, std::size_t batch,
+                       FftDirection direction);
+// The layout for transforming `batch` rows of `size` points from `in` into `out`.
+FftLayout FftLayoutFor(const Complex* in, const Complex* out, std::size_t size, std::size_t batch,
                        FftDirection direction);
 
 // Plans made once per layout and kept for the life of the process; a plan is at least four
@@ -75,5 +83,12 @@ void Fft(Span<Complex> data, FftDirection direction = FftDirection::Forward);
 // The same for each whole row of `size` points of `data` (a trailing partial row is left
 // as it is), with one batched plan.
 void FftRows(Span<Complex> data, std::size_t size, FftDirection direction = FftDirection::Forward);
+
+// The rows of `in` transformed into the rows of `out`, bit for bit what FftRows gives in place,
+// `in` left as it is; as many whole rows as both hold. FFTW's in-place plans for the sizes the
+// chains use go through a buffer on every pass, which costs a third of the transform: a chain
+// that copies its data into place anyway does better to transform from the copy.
+void FftRowsInto(Span<const Complex> in, Span<Complex> out, std::size_t size,
+                 FftDirection direction = FftDirection::Forward);
 
 } // namespace tavrix::dsp

@@ -81,7 +81,8 @@ BinRange DetectionBins(double zoneMin, double zoneMax, double maxRange) {
     return range;
 }
 
-FmcwRangeProfiler::FmcwRangeProfiler() : buffer_(kFmcwFftSize), power_(kRangeBins) {}
+FmcwRangeProfiler::FmcwRangeProfiler()
+    : input_(kFmcwFftSize), buffer_(kFmcwFftSize), power_(kRangeBins) {}
 
 bool FmcwRangeProfiler::Process(Span<const Complex> sweep, const RangeProfileOptions& options,
                                 Span<double> db) {
@@ -93,16 +94,21 @@ bool FmcwRangeProfiler::Process(Span<const Complex> sweep, const RangeProfileOpt
         (weights && options.rangeWeights.size() < kRangeBins))
         return false;
 
-    std::copy(sweep.begin(), sweep.end(), buffer_.begin());
-    std::fill(buffer_.begin() + n, buffer_.end(), Complex());
+    // The window is applied on the way into the transform's input; the transform goes from
+    // there into the working buffer.
     if (options.hammingWindow) {
         if (windowLength_ != n) {
             window_ = HammingWindow(static_cast<std::uint32_t>(n));
             windowLength_ = n;
         }
-        ApplyWindow(Span<Complex>(buffer_.data(), n), window_, 1);
+        for (std::size_t i = 0; i < n; ++i)
+            input_[i] = Complex(sweep[i].real() * window_[i], sweep[i].imag() * window_[i]);
+    } else {
+        std::copy(sweep.begin(), sweep.end(), input_.begin());
     }
-    Fft(Span<Complex>(buffer_.data(), buffer_.size()));
+    std::fill(input_.begin() + n, input_.end(), Complex());
+    FftRowsInto(Span<const Complex>(input_.data(), input_.size()),
+                Span<Complex>(buffer_.data(), buffer_.size()), kFmcwFftSize);
 
     for (std::size_t k = 0; k < kRangeBins; ++k) {
         Complex x = buffer_[k];

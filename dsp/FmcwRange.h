@@ -86,7 +86,8 @@ public:
     bool Process(Span<const Complex> sweep, const RangeProfileOptions& options, Span<double> db);
 
 private:
-    AlignedVector<Complex> buffer_;
+    AlignedVector<Complex> input_;  // the windowed, zero-filled sweep
+    AlignedVector<Complex> buffer_; // its transform
     std::vector<double> power_;
     std::vector<double> window_;
     std::size_t windowLength_ = 0;

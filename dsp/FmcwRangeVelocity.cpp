@@ -35,8 +35,8 @@ FmcwBurstScales ComputeFmcwBurstScales(std::uint32_t samplesPerSweep, double swe
 }
 
 FmcwRangeVelocityMapper::FmcwRangeVelocityMapper()
-    : sweeps_(kSweepBlock * kFmcwFftSize), doppler_(kRangeBins * kDopplerBins),
-      binSums_(kRangeBins), power_(kDopplerBins) {}
+    : scratch_(kSweepBlock * kFmcwFftSize), sweeps_(kSweepBlock * kFmcwFftSize),
+      doppler_(kRangeBins * kDopplerBins), binSums_(kRangeBins), power_(kDopplerBins) {}
 
 void FmcwRangeVelocityMapper::CleanSweep(const Complex* sweep, std::size_t n,
                                          const RangeVelocityOptions& options, Complex* row) const {
@@ -76,12 +76,15 @@ void FmcwRangeVelocityMapper::CleanSweep(const Complex* sweep, std::size_t n,
 void FmcwRangeVelocityMapper::TransformSweeps(const Complex* burst, std::size_t first,
                                               std::size_t count, std::size_t n,
                                               const RangeVelocityOptions& options) {
+    // Cleaned into the scratch block and transformed from there: out of place, the
+    // transform skips the buffering that it does in place.
     for (std::size_t i = 0; i < count; ++i) {
-        Complex* row = sweeps_.data() + i * kFmcwFftSize;
+        Complex* row = scratch_.data() + i * kFmcwFftSize;
         CleanSweep(burst + (first + i) * n, n, options, row);
         std::fill(row + n, row + kFmcwFftSize, Complex());
     }
-    FftRows(Span<Complex>(sweeps_.data(), count * kFmcwFftSize), kFmcwFftSize);
+    FftRowsInto(Span<const Complex>(scratch_.data(), count * kFmcwFftSize),
+                Span<Complex>(sweeps_.data(), count * kFmcwFftSize), kFmcwFftSize);
 
     // Scatter range bins 0..512 into the Doppler rows (sweep index = slow-time position),
     // summing each bin over the sweeps on the way for its mean.
@@ -145,11 +148,12 @@ bool FmcwRangeVelocityMapper::Process(Span<const Complex> burst, std::uint32_t s
             }
             std::fill(row + q, row + kDopplerBins, Complex());
         }
-        FftRows(Span<Complex>(doppler_.data() + first * kDopplerBins, count * kDopplerBins),
-                kDopplerBins);
+        FftRowsInto(
+            Span<const Complex>(doppler_.data() + first * kDopplerBins, count * kDopplerBins),
+            Span<Complex>(scratch_.data(), count * kDopplerBins), kDopplerBins);
 
         for (std::size_t k = first; k < first + count; ++k) {
-            const Complex* row = doppler_.data() + k * kDopplerBins;
+            const Complex* row = scratch_.data() + (k - first) * kDopplerBins;
             // Doppler bin d goes to column (d + 512) mod 1024: negative velocities first.
             for (std::size_t d = 0; d < kDopplerBins; ++d) {
                 Complex x = row[d];

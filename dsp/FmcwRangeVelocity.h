@@ -69,6 +69,7 @@ private:
     void TransformSweeps(const Complex* burst, std::size_t first, std::size_t count, std::size_t n,
                          const RangeVelocityOptions& options);
 
+    AlignedVector<Complex> scratch_; // a block of cleaned sweeps, or of Doppler spectra
     AlignedVector<Complex> sweeps_;  // a block of sweeps, 1024 values each
     AlignedVector<Complex> doppler_; // 513 rows of 1024: one row per range bin
     ComplexVector binSums_;          // each range bin summed over the sweeps
