@@ -19,7 +19,8 @@ void SubtractReference(Span<Complex> data, bool& reset, ComplexVector& reference
 void SubtractMovingAverage(Span<Complex> data, int averageCount, bool& reset,
                            ComplexVector& reference, std::deque<ComplexVector>& history) {
     if (reset || (!history.empty() && history.front().size() != data.size())) {
-        reference.clear();
+        // Released, not just emptied: a reference block of a long burst is megabytes.
+        ComplexVector().swap(reference);
         history.clear();
         reset = false;
     }
