@@ -4,7 +4,7 @@
 // stock item.
 
 #include "display/ColorSchemes.h"
-#include "display/TableSpectrogram.h"
+#include "display/LookupRasterItem.h"
 #include "display/Tavrix_RasterData.h"
 #include "display/Waterfall.h"
 
@@ -81,7 +81,7 @@ template <typename Item> void DrawMap(benchmark::State& state) {
 }
 
 void SpectrogramDraw(benchmark::State& state) {
-    DrawMap<TableSpectrogram>(state);
+    DrawMap<LookupRasterItem>(state);
 }
 
 // The stock item as it comes, one render thread.

@@ -1,7 +1,7 @@
 #include "display/Waterfall.h"
 
 #include "display/ColorSchemes.h"
-#include "display/TableSpectrogram.h"
+#include "display/LookupRasterItem.h"
 #include "display/Tavrix_RasterData.h"
 
 #include <QVector>
@@ -40,7 +40,7 @@ double* CopyValues(const double* from, std::size_t count, double* to) {
 
 } // namespace
 
-Waterfall::Waterfall() : spectrogram(new TableSpectrogram(QString())) {}
+Waterfall::Waterfall() : spectrogram(new LookupRasterItem(QString())) {}
 
 Waterfall::~Waterfall() {
     delete spectrogram;

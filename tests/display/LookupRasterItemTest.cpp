@@ -1,4 +1,4 @@
-#include "display/TableSpectrogram.h"
+#include "display/LookupRasterItem.h"
 #include "display/ColorSchemes.h"
 #include "display/ColorTable.h"
 #include "display/Tavrix_RasterData.h"
@@ -99,7 +99,7 @@ int LargestDifference(const Geometry& g, int selection, QwtColorMap* stockMap,
     QwtPlotSpectrogram stock;
     stock.setColorMap(stockMap);
     stock.setData(Raster(g, selection, 11, zMin, zMax).release());
-    TableSpectrogram table;
+    LookupRasterItem table;
     table.setColorMap(tableMap);
     table.setData(Raster(g, selection, 11, zMin, zMax).release());
     const QImage a = Draw(stock, g);
@@ -216,7 +216,7 @@ TEST(ColorTable, SizesItselfForSteepMapsAndRefusesWhatItCannotMatch) {
         EXPECT_FALSE(ColorTable::FromMap(*standard, bad));
 }
 
-TEST(TableSpectrogram, DrawsWhatTheStockItemDrawsWithinOnePerChannel) {
+TEST(LookupRasterItem, DrawsWhatTheStockItemDrawsWithinOnePerChannel) {
     for (const Geometry& g : kGeometries)
         for (int selection : {0, 1})
             for (unsigned scheme = 0; scheme < kColorSchemeCount; ++scheme)
@@ -228,7 +228,7 @@ TEST(TableSpectrogram, DrawsWhatTheStockItemDrawsWithinOnePerChannel) {
 
 // Views chosen at random: zoomed and panned, axes either way, painters moved or scaled (as an
 // export at another resolution scales them), small matrices blown up and large ones shrunk.
-TEST(TableSpectrogram, DrawsWhatTheStockItemDrawsInAnyView) {
+TEST(LookupRasterItem, DrawsWhatTheStockItemDrawsInAnyView) {
     std::mt19937 random(29);
     const auto real = [&](double a, double b) {
         return std::uniform_real_distribution<double>(a, b)(random);
@@ -256,7 +256,7 @@ TEST(TableSpectrogram, DrawsWhatTheStockItemDrawsInAnyView) {
 
         QImage pictures[2];
         QwtPlotSpectrogram stock;
-        TableSpectrogram table;
+        LookupRasterItem table;
         QwtPlotSpectrogram* items[2] = {&stock, &table};
         for (int i = 0; i < 2; ++i) {
             items[i]->setColorMap(CreateColorMap(3).release());
@@ -281,7 +281,7 @@ TEST(TableSpectrogram, DrawsWhatTheStockItemDrawsInAnyView) {
     }
 }
 
-TEST(TableSpectrogram, MapsAndRangesItCannotTabulateAreDrawnTheStockWay) {
+TEST(LookupRasterItem, MapsAndRangesItCannotTabulateAreDrawnTheStockWay) {
     const Geometry& g = kGeometries[2];
     const auto fixed = [] {
         auto* map = new QwtLinearColorMap(Qt::black, Qt::white);
@@ -299,12 +299,12 @@ TEST(TableSpectrogram, MapsAndRangesItCannotTabulateAreDrawnTheStockWay) {
               0);
 }
 
-TEST(TableSpectrogram, RenderThreadsDoNotChangeThePicture) {
+TEST(LookupRasterItem, RenderThreadsDoNotChangeThePicture) {
     const Geometry& g = kGeometries[0];
     QImage pictures[3];
     const unsigned threads[] = {1, 3, 0};
     for (int i = 0; i < 3; ++i) {
-        TableSpectrogram item;
+        LookupRasterItem item;
         item.setRenderThreadCount(threads[i]);
         item.setColorMap(CreateColorMap(3).release());
         item.setData(Raster(g, 1, 5).release());
@@ -314,8 +314,8 @@ TEST(TableSpectrogram, RenderThreadsDoNotChangeThePicture) {
     EXPECT_EQ(pictures[0], pictures[2]);
 }
 
-TEST(TableSpectrogram, RasterWithoutAWholeRowDrawsNothing) {
-    TableSpectrogram item;
+TEST(LookupRasterItem, RasterWithoutAWholeRowDrawsNothing) {
+    LookupRasterItem item;
     item.setColorMap(CreateColorMap(0).release());
     item.setData(new Tavrix_RasterData({1, 2, 3}, 4, 0.0, 4.0, 0.0, 3.0, 0.0, 5.0, 1));
     const Geometry g{"empty", 4, 0, 0, 4, 0, 3, 0, 4, 0, 3, 40, 30};

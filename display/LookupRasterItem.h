@@ -50,9 +50,9 @@ private:
 // the stock item's, within 1 per colour channel. Raster data of other kinds, indexed or
 // stepped colour maps, degenerate colour ranges, contour lines, caching, translucency, scaled
 // painters and pixel borders exactly halfway between device pixels go the stock way.
-class TableSpectrogram : public QwtPlotSpectrogram {
+class LookupRasterItem : public QwtPlotSpectrogram {
 public:
-    explicit TableSpectrogram(const QString& title = QString());
+    explicit LookupRasterItem(const QString& title = QString());
 
     void draw(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
               const QRectF& canvasRect) const override;

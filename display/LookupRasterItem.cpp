@@ -1,4 +1,4 @@
-#include "display/TableSpectrogram.h"
+#include "display/LookupRasterItem.h"
 
 #include "display/ColorTable.h"
 #include "display/Tavrix_RasterData.h"
@@ -267,11 +267,11 @@ QImage ExpandImage(const QImage& image, const std::vector<int>& columns,
 
 } // namespace
 
-TableSpectrogram::TableSpectrogram(const QString& title) : QwtPlotSpectrogram(title) {
+LookupRasterItem::LookupRasterItem(const QString& title) : QwtPlotSpectrogram(title) {
     setRenderThreadCount(0);
 }
 
-bool TableSpectrogram::Tabulable() const {
+bool LookupRasterItem::Tabulable() const {
     const QwtRasterData* raster = data();
     const QwtColorMap* map = colorMap();
     return raster && map &&
@@ -280,7 +280,7 @@ bool TableSpectrogram::Tabulable() const {
            ColorTable::FromMap(*map, raster->interval(Qt::ZAxis));
 }
 
-void TableSpectrogram::draw(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
+void LookupRasterItem::draw(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
                             const QRectF& canvasRect) const {
     // Scaled painters (exports at another resolution) go the stock way, as do the cases
     // that the table does not cover.
@@ -379,7 +379,7 @@ void TableSpectrogram::draw(QPainter* painter, const QwtScaleMap& xMap, const Qw
     painter->restore();
 }
 
-QImage TableSpectrogram::Compose(const QwtScaleMap& xMap, const QwtScaleMap& yMap,
+QImage LookupRasterItem::Compose(const QwtScaleMap& xMap, const QwtScaleMap& yMap,
                                  const QRectF& imageArea, const QRectF& paintRect,
                                  const QSize& imageSize) const {
     if (imageArea.isEmpty() || paintRect.isEmpty() || imageSize.isEmpty())
@@ -396,7 +396,7 @@ QImage TableSpectrogram::Compose(const QwtScaleMap& xMap, const QwtScaleMap& yMa
                        imageSize);
 }
 
-QImage TableSpectrogram::renderImage(const QwtScaleMap& xMap, const QwtScaleMap& yMap,
+QImage LookupRasterItem::renderImage(const QwtScaleMap& xMap, const QwtScaleMap& yMap,
                                      const QRectF& area, const QSize& imageSize) const {
     const QwtRasterData* raster = data();
     const QwtColorMap* map = colorMap();
