@@ -2,110 +2,90 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
-std::vector<std::uint8_t> Bytes(const std::vector<std::uint16_t>& words) {
-    std::vector<std::uint8_t> bytes;
-    for (const std::uint16_t w : words) {
-        bytes.push_back(static_cast<std::uint8_t>(w & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(w >> 8));
-    }
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes fromWords(const std::vector<std::uint16_t>& words) {
+    Bytes bytes;
+    for (const std::uint16_t w : words)
+        bytes.insert(bytes.end(),
+                     {static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8)});
     return bytes;
 }
 
-// A read of the size asked for `count` samples, filled with flag-free words, the sync word
-// at `sync` and pairs (imag, real) numbered from there.
-std::vector<std::uint16_t> Stream(std::int32_t count, std::size_t sync) {
-    std::vector<std::uint16_t> words(*FrameTransferBytes(count) / 2, 0x1234);
-    for (std::size_t k = sync; k + 1 < words.size(); k += 2) {
-        const auto pair = static_cast<std::uint16_t>((k - sync) / 2);
-        words[k] = pair & 0x7FFF;
-        words[k + 1] = static_cast<std::uint16_t>(40000 + pair);
-    }
-    if (sync < words.size())
-        words[sync] |= kFrameFlag;
-    return words;
-}
-
-std::int32_t Decode(const std::vector<std::uint8_t>& bytes, std::int32_t count,
-                    SampleBlock& samples) {
-    return DecodeFrame(bytes.data(), bytes.size(), count, samples);
+// Word by word, the way the frame format reads.
+SampleBlock reference(const Bytes& bytes, std::int32_t count) {
+    const auto word = [&bytes](std::size_t k) { return bytes[2 * k] | (bytes[2 * k + 1] << 8); };
+    std::size_t k = kSyncSearchStartWord;
+    while (k < bytes.size() / 2 && !(word(k) & kFrameFlag))
+        ++k;
+    SampleBlock samples;
+    for (; k + 1 < bytes.size() / 2 && static_cast<std::int32_t>(samples.size()) < count; k += 2)
+        samples.emplace_back(word(k + 1), word(k) & 0x7FFF);
+    return samples;
 }
 
 } // namespace
 
-TEST(FrameStream, TransferSizeAndItsLimit) {
+TEST(FrameStream, TransferSizeNeverWraps) {
     EXPECT_EQ(FrameTransferBytes(128), 8704);
-    EXPECT_EQ(FrameTransferBytes(0), 8192);
-    EXPECT_EQ(FrameTransferBytes(1024 * 1024), 4 * 1024 * 1024 + 8192);
     EXPECT_EQ(FrameTransferBytes(536868863), 2147483644);
-    EXPECT_FALSE(FrameTransferBytes(536868864)); // would wrap past 2^31 - 1
-    EXPECT_FALSE(FrameTransferBytes(0x7FFFFFFF));
-    EXPECT_FALSE(FrameTransferBytes(-1));
+    for (std::int32_t count : {536868864, 0x7FFFFFFF, -1})
+        EXPECT_FALSE(FrameTransferBytes(count)) << count;
 }
 
-TEST(FrameStream, SyncAtFirstUsableWordGivesFullFrame) {
-    auto words = Stream(128, 2048);
-    words[2049] = 0xFFFF;
-    SampleBlock samples;
-    ASSERT_EQ(Decode(Bytes(words), 128, samples), 128);
-    ASSERT_EQ(samples.size(), 128u);
-    // The flag of the sync word does not reach the sample; the real word is unsigned.
-    EXPECT_EQ(samples[0], std::complex<double>(65535.0, 0.0));
-    EXPECT_EQ(samples[1], std::complex<double>(40001.0, 1.0));
-    EXPECT_EQ(samples[127], std::complex<double>(40127.0, 127.0));
-}
-
-TEST(FrameStream, FlagsBeforeWord2048AreIgnored) {
-    auto words = Stream(128, 2050);
-    words[0] = 0xFFFF;
+TEST(FrameStream, SamplesFollowTheFirstFlagAfterTheStaleWords) {
+    std::vector<std::uint16_t> words(2048 + 7, 0x1234);
+    words[0] = 0xFFFF; // flags among the stale words are no sync
     words[2047] = 0x8001;
-    SampleBlock samples;
-    ASSERT_EQ(Decode(Bytes(words), 128, samples), 128);
-    EXPECT_EQ(FindSyncWord(Bytes(words).data(), words.size() * 2), 2050u);
-    EXPECT_EQ(samples[0], std::complex<double>(40000.0, 0.0));
-}
+    words[2050] = 0x8123;
+    words[2051] = 0xFFFF; // real words are unsigned: bit 15 is theirs
+    words[2052] = 0x0042;
+    words[2053] = 0x8007;
+    Bytes bytes = fromWords(words);
+    bytes.push_back(0x55); // an odd byte would complete the last lone word
+    SampleBlock samples(3);
+    ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), 128, samples), 2);
+    EXPECT_EQ(samples[0], std::complex<double>(0xFFFF, 0x123));
+    EXPECT_EQ(samples[1], std::complex<double>(0x8007, 0x42));
+    EXPECT_EQ(DecodeFrame(bytes.data(), bytes.size(), 1, samples), 1);
+    EXPECT_EQ(DecodeFrame(bytes.data(), bytes.size(), -5, samples), 0);
 
-TEST(FrameStream, LateSyncShortensTheFrame) {
-    SampleBlock samples;
-    EXPECT_EQ(Decode(Bytes(Stream(128, 4096)), 128, samples), 128);
-    EXPECT_EQ(Decode(Bytes(Stream(128, 4097)), 128, samples), 127);
-    EXPECT_EQ(samples.size(), 127u);
-    EXPECT_EQ(Decode(Bytes(Stream(128, 4300)), 128, samples), 26);
-}
-
-TEST(FrameStream, NoUsableSyncEmptiesTheBlock) {
-    SampleBlock samples(5, {1.0, 1.0});
-    std::vector<std::uint16_t> words(4352, 0x7FFF);
-    words[10] = 0x8000;
-    EXPECT_EQ(Decode(Bytes(words), 128, samples), 0);
+    // A flag only where a read of 2048 words or fewer ends: nothing usable.
+    words.resize(2048);
+    words.back() = 0x8000;
+    samples.resize(5);
+    EXPECT_EQ(DecodeFrame(fromWords(words).data(), 4096, 128, samples), 0);
     EXPECT_TRUE(samples.empty());
-
-    // 2048 words or fewer: nothing usable even with a flag at the last word.
-    samples.assign(5, {1.0, 1.0});
-    std::vector<std::uint16_t> stale(2048, 0x0000);
-    stale.back() = 0x8000;
-    EXPECT_EQ(Decode(Bytes(stale), 128, samples), 0);
-    EXPECT_TRUE(samples.empty());
-    EXPECT_EQ(DecodeFrame(nullptr, 0, 128, samples), 0);
 }
 
-TEST(FrameStream, ShortAndOddReadsKeepWholePairsOnly) {
-    auto words = Stream(128, 2048);
-    words.resize(2048 + 3); // one pair and a lone word
-    auto bytes = Bytes(words);
-    bytes.push_back(0x55); // odd trailing byte: with it the lone word would form a pair
+// Every bit pattern, every alignment of the sync word and of the end of the read, with the
+// block reused from one read to the next as the chains reuse it; and reads large enough to
+// take the path that writes past the caches.
+TEST(FrameStream, AgreesWithWordByWordDecodingWhateverTheBitsAndAlignment) {
+    std::mt19937 random(12);
+    const auto fill = [&](Bytes& bytes, std::size_t sync) {
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(random());
+        for (std::size_t k = kSyncSearchStartWord; k < sync; ++k)
+            bytes[2 * k + 1] &= 0x7F;
+        if (2 * sync + 1 < bytes.size())
+            bytes[2 * sync + 1] |= 0x80;
+    };
     SampleBlock samples;
-    ASSERT_EQ(Decode(bytes, 128, samples), 1);
-    EXPECT_EQ(samples[0], std::complex<double>(40000.0, 0.0));
-}
-
-TEST(FrameStream, NeverMoreThanAsked) {
-    SampleBlock samples;
-    const auto bytes = Bytes(Stream(1024, 2048));
-    EXPECT_EQ(Decode(bytes, 100, samples), 100);
-    EXPECT_EQ(samples.size(), 100u);
-    EXPECT_EQ(Decode(bytes, 0, samples), 0);
-    EXPECT_EQ(Decode(bytes, -5, samples), 0);
-    EXPECT_TRUE(samples.empty());
+    for (int trial = 0; trial < 202; ++trial) {
+        const bool large = trial >= 200;
+        const std::int32_t count = large ? 1 << 20 : static_cast<std::int32_t>(random() % 301);
+        const std::size_t sync = kSyncSearchStartWord + (large ? 3 * (trial - 200) : trial % 9);
+        Bytes bytes(large ? *FrameTransferBytes(count) : 2 * sync + random() % 1204);
+        fill(bytes, sync);
+        const SampleBlock expected = reference(bytes, count);
+        ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), count, samples),
+                  static_cast<std::int32_t>(expected.size()))
+            << "trial " << trial;
+        ASSERT_EQ(samples, expected) << "trial " << trial;
+    }
 }

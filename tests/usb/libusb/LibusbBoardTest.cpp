@@ -1,5 +1,4 @@
-// The libusb driver, unchanged, against emulated boards behind umockdev's usbdevfs emulation:
-// what the real libusb sends for our requests and what it makes of the board's answers.
+// The libusb driver, unchanged, against emulated boards behind umockdev's usbdevfs emulation.
 
 #include "tests/usb/libusb/UmockdevBus.h"
 
@@ -18,17 +17,7 @@
 
 namespace {
 
-using Event = UmockdevBus::Event;
-
-constexpr std::uint16_t kWord = 0xA010; // FMCW sawtooth, 128 samples per sweep
-
-std::vector<Event> only(const std::vector<Event>& events, Event::Kind kind) {
-    std::vector<Event> selected;
-    for (const Event& e : events)
-        if (e.kind == kind)
-            selected.push_back(e);
-    return selected;
-}
+using Clock = std::chrono::steady_clock;
 
 class LibusbBoard : public ::testing::Test {
 protected:
@@ -38,27 +27,20 @@ protected:
             GTEST_SKIP() << "needs umockdev's preload: run the binary under umockdev-wrapper";
     }
 
-    // Board 0 plugged in, then libusb started on the bus.
-    void startWithOneBoard() {
+    // One board, then the activation as the program runs it: interface, endpoints,
+    // controller program and the first command block.
+    void activate() {
         bus->plug(sim::defaultScene());
         driver = std::make_unique<LibusbDriver>();
-        ASSERT_EQ(driver->initError(), "");
-    }
-
-    // The activation as the program runs it: interface, endpoints, controller program and
-    // the first command block.
-    void activate() {
         radar = std::make_unique<RadarDevice>(*driver);
         ASSERT_EQ(radar->EnumerateDevices(), 1);
         ASSERT_TRUE(radar->SetInterface());
         radar->outEndpoint = radar->FindEndpoint(kCommandEndpoint);
         radar->inEndpoint = radar->FindEndpoint(kSampleEndpoint);
-        ASSERT_NE(radar->outEndpoint, 0);
-        ASSERT_NE(radar->inEndpoint, 0);
         ASSERT_TRUE(LoadControllerProgram(*radar, ControllerProgramText()));
-        const CommandBlockBytes block = CommandBlock(kWord);
-        ASSERT_EQ(radar->WriteBlock(block.data(), static_cast<std::int32_t>(block.size())),
-                  static_cast<std::int32_t>(block.size()));
+        const CommandBlockBytes block = CommandBlock(0xA010);
+        ASSERT_EQ(radar->WriteBlock(block.data(), 2048), 2048);
+        bus->takeSubmitted(0);
     }
 
     UsbEndPoint& samples() { return *radar->usb->endpoint(radar->inEndpoint); }
@@ -70,7 +52,7 @@ protected:
 
 } // namespace
 
-TEST_F(LibusbBoard, EnumeratesBoardsInSocketOrderAndReadsTheirDescriptors) {
+TEST_F(LibusbBoard, EnumeratesAndSwitchesSettingsOnAClaimedInterface) {
     bus->plug(sim::defaultScene());
     bus->plug(sim::defaultScene());
     driver = std::make_unique<LibusbDriver>();
@@ -81,231 +63,96 @@ TEST_F(LibusbBoard, EnumeratesBoardsInSocketOrderAndReadsTheirDescriptors) {
 
     UsbDevice usb(*driver, false);
     ASSERT_TRUE(usb.Open(1));
-    EXPECT_EQ(usb.busAddress(), 3); // the second board's address
-    EXPECT_EQ(usb.vendorId(), 0x04B4);
-    EXPECT_EQ(usb.productId(), 0x8613);
-    EXPECT_TRUE(usb.highSpeed());
+    EXPECT_EQ(usb.busAddress(), 3); // the second board's
     EXPECT_GE(usb.driverVersion(), UsbDevice::kDirectDriverVersion);
-    std::string manufacturer;
-    bus->withBoard(1, [&](sim::EmulatedBoard& b) { manufacturer = b.identity().manufacturer; });
-    EXPECT_EQ(std::string(usb.manufacturer().begin(), usb.manufacturer().end()), manufacturer);
     EXPECT_EQ(usb.AltSettingCount(), 3);
-    EXPECT_EQ(usb.EndpointCount(), 7); // setting 0 declares its endpoints with no bandwidth
-    EXPECT_TRUE(bus->events(0).empty());
-}
+    EXPECT_FALSE(usb.manufacturer().empty());
 
-TEST_F(LibusbBoard, ClaimsTheInterfaceBeforeSelectingTheSetting) {
-    startWithOneBoard();
-    UsbDevice usb(*driver);
-    ASSERT_TRUE(usb.isOpen());
+    // The handler refuses a setting on an interface nobody claimed, as the kernel does.
     ASSERT_TRUE(usb.SelectAltSetting(1));
     EXPECT_EQ(usb.CurrentAltSetting(), 1);
-    EXPECT_EQ(usb.bulkOutEndpoint()->address, 0x02);
-
-    const std::vector<Event> events = bus->events(0);
-    std::size_t claim = events.size(), select = events.size();
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        if (events[i].kind == Event::Claim && claim == events.size())
-            claim = i;
-        if (events[i].kind == Event::SetInterface)
-            select = i;
-    }
-    ASSERT_LT(select, events.size());
-    EXPECT_LT(claim, select);
-    EXPECT_EQ(events[select].value, 1u);
-    EXPECT_EQ(events[select].result, 0);
-
-    bus->withBoard(0, [](sim::EmulatedBoard& b) { b.faults.refuseAltSetting = true; });
+    bus->withBoard(1, [](sim::EmulatedBoard& b) { b.faults.refuseAltSetting = true; });
     EXPECT_FALSE(usb.SelectAltSetting(2));
     EXPECT_EQ(usb.CurrentAltSetting(), 1);
-}
+    bus->withBoard(1, [](sim::EmulatedBoard& b) { b.faults.refuseAltSetting = false; });
 
-TEST_F(LibusbBoard, ResetBringsTheBoardBackToSettingZero) {
-    startWithOneBoard();
-    UsbDevice usb(*driver);
-    ASSERT_TRUE(usb.SelectAltSetting(1));
     usb.ResetPort();
-    EXPECT_EQ(only(bus->events(0), Event::Reset).size(), 1u);
-    EXPECT_EQ(usb.CurrentAltSetting(), 0);
-    // libusb claimed the interface again after the reset: the setting can be chosen anew.
-    EXPECT_TRUE(usb.SelectAltSetting(1));
-    EXPECT_EQ(usb.CurrentAltSetting(), 1);
-}
-
-TEST_F(LibusbBoard, FindsABoardAgainThatReenumeratesOnReset) {
-    startWithOneBoard();
-    UsbDevice usb(*driver);
-    ASSERT_TRUE(usb.isOpen());
-    const std::uint8_t before = usb.busAddress();
-    bus->withBoard(0, [](sim::EmulatedBoard& b) { b.faults.reenumerateOnReset = true; });
-    ASSERT_TRUE(driver->resetPort(1));
-    std::uint8_t after = 0;
-    bus->withBoard(0, [&](sim::EmulatedBoard& b) { after = b.address(); });
-    ASSERT_NE(after, before);
-    // The same handle now reaches the board at its new address.
-    EXPECT_EQ(driver->busAddress(1), after);
     EXPECT_EQ(usb.CurrentAltSetting(), 0);
     EXPECT_TRUE(usb.SelectAltSetting(1));
-    EXPECT_EQ(driver->countDevices(), 1);
 }
 
-TEST_F(LibusbBoard, DownloadsTheProgramWhileTheCoreIsHeldInReset) {
-    startWithOneBoard();
+TEST_F(LibusbBoard, ActivatedBoardStreamsLargeReadsWholeAndEndsShortOnesEarly) {
     activate();
-    std::vector<sim::EmulatedBoard::VendorRequest> requests;
-    bool fifosReady = false;
-    std::vector<std::uint8_t> ram;
-    bus->withBoard(0, [&](sim::EmulatedBoard& b) {
-        requests = b.vendorRequests();
-        fifosReady = b.controller().fifosReady();
-        for (std::uint16_t a = 0; a < 0xC4; ++a)
-            ram.push_back(b.controller().ram(a));
+    bus->withBoard(0, [](sim::EmulatedBoard& b) {
+        EXPECT_TRUE(b.controller().fifosReady()) << b.controller().diagnosis();
+        EXPECT_EQ(b.acquisition().wordsReceived().back(), 0xA010);
     });
-    ASSERT_GE(requests.size(), 4u);
-    const auto& first = requests.front().setup;
-    EXPECT_EQ(first.requestType, 0xC0);
-    EXPECT_EQ(first.value, 0xE600);
-    EXPECT_EQ(first.length, 1);
-    const std::uint8_t cpucs = requests.front().data.at(0);
-    ASSERT_EQ(requests[1].setup.requestType, 0x40);
-    EXPECT_EQ(requests[1].setup.value, 0xE600);
-    EXPECT_EQ(requests[1].data, std::vector<std::uint8_t>{static_cast<std::uint8_t>(cpucs | 1)});
-    const auto& last = requests.back();
-    EXPECT_EQ(last.setup.value, 0xE600);
-    EXPECT_EQ(last.data, std::vector<std::uint8_t>{static_cast<std::uint8_t>(cpucs & ~1)});
-    // Every record in between lands in RAM in file order: 0x0000 first, 0x00B3 last.
-    std::size_t bytes = 0;
-    for (std::size_t i = 2; i + 1 < requests.size(); ++i) {
-        const auto& r = requests[i];
-        EXPECT_EQ(r.setup.requestType, 0x40);
-        ASSERT_LT(r.setup.value, 0xC4);
-        for (std::size_t k = 0; k < r.data.size(); ++k)
-            EXPECT_EQ(ram[r.setup.value + k], r.data[k]);
-        bytes += r.data.size();
-    }
-    EXPECT_EQ(requests[2].setup.value, 0x0000);
-    EXPECT_EQ(requests[requests.size() - 2].setup.value, 0x00B3);
-    EXPECT_EQ(bytes, 196u);
-    EXPECT_TRUE(fifosReady);
-}
-
-TEST_F(LibusbBoard, CommandBlockReachesTheAcquisitionLogic) {
-    startWithOneBoard();
-    activate();
-    std::vector<std::uint16_t> words;
-    bool streaming = false;
-    bus->withBoard(0, [&](sim::EmulatedBoard& b) {
-        words = b.acquisition().wordsReceived();
-        streaming = b.streaming();
-    });
-    ASSERT_GE(words.size(), 1024u);
-    EXPECT_EQ(std::count(words.end() - 1024, words.end(), kWord), 1024);
-    EXPECT_TRUE(streaming);
-    const auto submits = only(bus->events(0), Event::Submit);
-    ASSERT_FALSE(submits.empty());
-    EXPECT_EQ(submits.back().endpoint, 0x02);
-    EXPECT_EQ(submits.back().length, 2048u);
-}
-
-TEST_F(LibusbBoard, LargeReadArrivesWholeAndWithoutAGapBetweenPieces) {
-    startWithOneBoard();
-    activate();
-    bus->clearEvents(0);
     const std::uint32_t asked = LibusbDriver::kMaxPiece * 2 + 4096;
     std::vector<std::uint8_t> buffer(asked);
     std::uint32_t length = asked;
     ASSERT_TRUE(samples().Transfer(buffer.data(), length));
     EXPECT_EQ(length, asked);
-
-    const auto submits = only(bus->events(0), Event::Submit);
-    ASSERT_EQ(submits.size(), 3u);
-    EXPECT_EQ(submits[0].length, LibusbDriver::kMaxPiece);
-    EXPECT_EQ(submits[1].length, LibusbDriver::kMaxPiece);
-    EXPECT_EQ(submits[2].length, 4096u);
-
+    EXPECT_EQ(bus->takeSubmitted(0),
+              (std::vector<std::uint32_t>{LibusbDriver::kMaxPiece, LibusbDriver::kMaxPiece, 4096}));
     // The frame flag comes every 128 sample pairs, across the piece boundaries too.
-    std::vector<std::size_t> flags;
-    for (std::size_t w = 0; w < asked / 2; ++w)
-        if (buffer[2 * w + 1] & 0x80)
-            flags.push_back(w);
-    ASSERT_GT(flags.size(), 1000u);
-    for (std::size_t i = 1; i < flags.size(); ++i)
-        ASSERT_EQ(flags[i] - flags[i - 1], 256u) << "at word " << flags[i];
+    std::size_t last = 0, flags = 0;
+    for (std::size_t w = 0; w < asked / 2; ++w) {
+        if (!(buffer[2 * w + 1] & 0x80))
+            continue;
+        ASSERT_TRUE(flags++ == 0 || w - last == 256) << "at word " << w;
+        last = w;
+    }
+    EXPECT_GT(flags, 1000u);
 
-    SampleBlock block;
-    EXPECT_EQ(radar->ReadFrame(block, 128, 1000), 128);
-}
-
-TEST_F(LibusbBoard, ShortReadSucceedsWithWhatArrived) {
-    startWithOneBoard();
-    activate();
+    // Even a read that would need several pieces ends with a short one.
     bus->withBoard(0, [](sim::EmulatedBoard& b) { b.faults.shortRead = 3000; });
-    bus->clearEvents(0);
-    // Even a read that would need several pieces ends with the short one.
-    std::vector<std::uint8_t> buffer(LibusbDriver::kMaxPiece + 8704, 0xEE);
-    std::uint32_t length = static_cast<std::uint32_t>(buffer.size());
+    std::fill(buffer.begin(), buffer.end(), 0xEE);
+    length = LibusbDriver::kMaxPiece + 8704;
     EXPECT_TRUE(samples().Transfer(buffer.data(), length));
     EXPECT_EQ(length, 3000u);
     EXPECT_EQ(buffer[3000], 0xEE);
-    EXPECT_EQ(only(bus->events(0), Event::Submit).size(), 1u);
+    EXPECT_EQ(bus->takeSubmitted(0).size(), 1u);
 }
 
-TEST_F(LibusbBoard, TimeoutCancelsTheReadAndWaitsForItToComeBack) {
-    startWithOneBoard();
+TEST_F(LibusbBoard, StalledReadIsCancelledAndAnUnplugEndsOneAtOnce) {
     activate();
     bus->withBoard(0, [](sim::EmulatedBoard& b) { b.faults.noData = true; });
-    bus->clearEvents(0);
     UsbEndPoint& ep = samples();
     ep.timeout = 50;
     std::vector<std::uint8_t> buffer(8704);
-    std::uint32_t length = static_cast<std::uint32_t>(buffer.size());
-    const auto start = std::chrono::steady_clock::now();
+    std::uint32_t length = 8704;
+    auto start = Clock::now();
     EXPECT_FALSE(ep.Transfer(buffer.data(), length));
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, std::chrono::milliseconds(50));
-    EXPECT_LT(took, std::chrono::seconds(2));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(50));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(ep.usbStatus, kUsbStatusCancelled);
-    const auto discards = only(bus->events(0), Event::Discard);
-    ASSERT_EQ(discards.size(), 1u);
-    EXPECT_EQ(discards[0].endpoint, 0x86);
-    EXPECT_EQ(bus->urbsInFlight(0), 0);
 
     // Nothing of the cancelled read lingers: the next one gets its data.
     bus->withBoard(0, [](sim::EmulatedBoard& b) { b.faults.noData = false; });
     ep.timeout = 1000;
-    length = static_cast<std::uint32_t>(buffer.size());
+    length = 8704;
     EXPECT_TRUE(ep.Transfer(buffer.data(), length));
-    EXPECT_EQ(length, buffer.size());
-}
+    EXPECT_EQ(length, 8704u);
 
-TEST_F(LibusbBoard, UnplugFailsTheReadAndTheBoardDisappears) {
-    startWithOneBoard();
-    activate();
+    // A read waiting on a board that is pulled out fails at once, not at its time-out.
     bus->withBoard(0, [](sim::EmulatedBoard& b) { b.faults.noData = true; });
-    UsbEndPoint& ep = samples();
-    std::vector<std::uint8_t> buffer(8704);
+    ep.timeout = 10000;
     std::unique_ptr<UsbRequest> request = ep.BeginTransfer(buffer.data(), 8704);
     ASSERT_NE(request, nullptr);
     EXPECT_EQ(request->state, UsbBeginState::Pending);
     bus->unplug(0);
-    std::uint32_t length = 8704;
-    // The read comes back at once, failed, instead of running into its time-out.
-    const auto start = std::chrono::steady_clock::now();
+    start = Clock::now();
     EXPECT_TRUE(ep.WaitForTransfer(request.get()));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
     EXPECT_FALSE(ep.FinishTransfer(buffer.data(), length, std::move(request), nullptr));
     EXPECT_EQ(ep.usbStatus, kUsbStatusNoDevice);
     EXPECT_EQ(length, 0u);
-
-    length = 8704;
     EXPECT_FALSE(ep.Transfer(buffer.data(), length));
     int count = -1;
     for (int i = 0; i < 100 && count != 0; ++i) {
-        count = driver->countDevices();
-        if (count != 0)
+        if ((count = driver->countDevices()) != 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(radar->EnumerateDevices(), 0);
 }

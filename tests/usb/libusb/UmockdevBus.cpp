@@ -18,42 +18,29 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
+#include <thread>
+#include <utility>
 
 namespace {
 
 constexpr std::size_t kPacket = 512;
 constexpr std::size_t kSetupSize = 8;
 
-std::string hex(const std::vector<std::uint8_t>& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (std::uint8_t b : bytes) {
-        s += digits[b >> 4];
-        s += digits[b & 15];
-    }
-    return s;
-}
-
-std::string threeDigits(int n) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%03d", n);
-    return text;
-}
-
 UMockdevIoctlData* resolve(UMockdevIoctlData* data, std::size_t offset, std::size_t length) {
-    GError* error = nullptr;
-    UMockdevIoctlData* child = umockdev_ioctl_data_resolve(data, offset, length, &error);
-    if (error) {
-        g_error_free(error);
-        return nullptr;
-    }
-    return child;
+    return umockdev_ioctl_data_resolve(data, offset, length, nullptr);
 }
 
-void unref(UMockdevIoctlData* data) {
-    if (data)
-        g_object_unref(data);
+// Reads or writes the `T` at the caller's argument.
+template <typename T> bool copyArg(UMockdevIoctlData* arg, T& value, bool write) {
+    UMockdevIoctlData* data = resolve(arg, 0, sizeof(T));
+    if (!data)
+        return false;
+    if (write)
+        std::memcpy(data->data, &value, sizeof(T));
+    else
+        std::memcpy(&value, data->data, sizeof(T));
+    g_object_unref(data);
+    return true;
 }
 
 } // namespace
@@ -61,16 +48,11 @@ void unref(UMockdevIoctlData* data) {
 struct UmockdevBus::Urb {
     UMockdevIoctlData* data = nullptr;   // the usbdevfs_urb in the client, our reference
     UMockdevIoctlData* buffer = nullptr; // its data buffer
-    std::uint8_t endpoint = 0;
-    bool in = false;
-    bool stream = false; // an open read of the board's sample stream
+    bool stream = false;                 // an open read of the board's sample stream
 
-    Urb() = default;
-    Urb(const Urb&) = delete;
-    Urb& operator=(const Urb&) = delete;
     ~Urb() {
-        unref(buffer);
-        unref(data);
+        g_clear_object(&buffer);
+        g_clear_object(&data);
     }
     usbdevfs_urb& header() { return *reinterpret_cast<usbdevfs_urb*>(data->data); }
     std::uint8_t* bytes() { return buffer ? buffer->data : nullptr; }
@@ -78,61 +60,50 @@ struct UmockdevBus::Urb {
 };
 
 struct UmockdevBus::Port {
-    UmockdevBus* bus = nullptr;
     std::shared_ptr<sim::EmulatedBoard> board;
-    std::string syspath;
-    std::string devnode;
+    std::string syspath, devnode;
     UMockdevIoctlBase* handler = nullptr;
     bool claimed = false;
-    bool gone = false; // unplugged, or the node is stale after a re-enumerating reset
-    int enumeration = 0;
-    std::vector<std::unique_ptr<Urb>> pending;
-    std::vector<std::unique_ptr<Urb>> done;
-    int boardIndex = 0;
-
-    void log(Event e) { bus->boardEvents[static_cast<std::size_t>(boardIndex)].push_back(e); }
+    bool gone = false; // unplugged
+    std::vector<std::unique_ptr<Urb>> pending, done;
+    std::vector<std::uint32_t> submitted; // lengths of the data URBs
+    std::mutex* lock = nullptr;
 
     void finish(std::unique_ptr<Urb> urb, int status, std::size_t actual) {
         if (urb->stream)
             board->endStreamRead();
-        urb->stream = false;
         urb->header().status = status;
         urb->header().actual_length = static_cast<int>(actual);
         done.push_back(std::move(urb));
     }
 
-    // Completes stream reads the board has data for. The clock is virtual: waiting for the
-    // data costs no time.
+    std::unique_ptr<Urb> take(std::vector<std::unique_ptr<Urb>>& list, std::size_t i) {
+        std::unique_ptr<Urb> urb = std::move(list[i]);
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+        return urb;
+    }
+
+    // Completes the stream reads the board has data for; waiting costs no time.
     void progress() {
-        for (auto it = pending.begin(); it != pending.end();) {
-            Urb& urb = **it;
-            if (!urb.stream) {
-                ++it;
-                continue;
-            }
-            std::size_t need = urb.length();
-            if (board->faults.shortRead)
-                need = std::min<std::size_t>(need, *board->faults.shortRead);
-            const double ready = board->streamReadyTime(need);
+        for (std::size_t i = 0; i < pending.size();) {
+            Urb& urb = *pending[i];
+            const std::size_t need =
+                std::min<std::size_t>(urb.length(), board->faults.shortRead.value_or(~0u));
+            const double ready = urb.stream ? board->streamReadyTime(need) : INFINITY;
             if (!std::isfinite(ready)) {
-                ++it;
+                ++i;
                 continue;
             }
             board->clock().sleepUntil(ready);
             const std::size_t got = board->readStream(urb.bytes(), need);
-            std::unique_ptr<Urb> taken = std::move(*it);
-            it = pending.erase(it);
-            finish(std::move(taken), 0, got);
+            finish(take(pending, i), 0, got);
         }
     }
 
-    // Everything in flight ends with `status` (a disconnect, a reset).
     void failAll(int status) {
-        while (!pending.empty()) {
-            std::unique_ptr<Urb> urb = std::move(pending.front());
-            pending.erase(pending.begin());
+        for (auto& urb : pending)
             finish(std::move(urb), status, 0);
-        }
+        pending.clear();
     }
 
     int submit(UMockdevIoctlData* arg) {
@@ -147,8 +118,6 @@ struct UmockdevBus::Port {
             if (!urb->buffer)
                 return EFAULT;
         }
-        urb->endpoint = h.endpoint;
-        urb->in = (h.endpoint & 0x80) != 0;
         urb->header().status = 0;
         urb->header().actual_length = 0;
 
@@ -164,7 +133,6 @@ struct UmockdevBus::Port {
             setup.length = static_cast<std::uint16_t>(
                 std::min<std::size_t>(s[6] | s[7] << 8, urb->length() - kSetupSize));
             const auto moved = board->control(setup, urb->bytes() + kSetupSize);
-            log({Event::Control, 0, setup.length, setup.request, moved ? 0 : EPIPE});
             finish(std::move(urb), moved ? 0 : -EPIPE, moved.value_or(0));
             return 0;
         }
@@ -173,20 +141,18 @@ struct UmockdevBus::Port {
         if (!board->endpoint(h.endpoint))
             return ENOENT; // not an endpoint of the running alternate setting
         claimed = true;    // usbfs claims the interface of a data endpoint on first use
-        log({Event::Submit, h.endpoint, static_cast<std::uint32_t>(urb->length())});
-        if (!urb->in) {
-            // A board that cannot take the data NAKs until the host gives up.
-            if (board->acceptOut(h.endpoint, urb->bytes(), urb->length()))
-                finish(std::move(urb), 0, urb->length());
-            else
-                pending.push_back(std::move(urb));
-            return 0;
+        submitted.push_back(static_cast<std::uint32_t>(urb->length()));
+        if (h.endpoint & 0x80) {
+            urb->stream = h.endpoint == sim::EmulatedBoard::kStreamEndpoint;
+            if (urb->stream)
+                board->beginStreamRead();
+            pending.push_back(std::move(urb));
+        } else if (const std::size_t n = urb->length();
+                   board->acceptOut(h.endpoint, urb->bytes(), n)) {
+            finish(std::move(urb), 0, n);
+        } else {
+            pending.push_back(std::move(urb)); // NAKed until the host gives up
         }
-        if (h.endpoint == sim::EmulatedBoard::kStreamEndpoint) {
-            urb->stream = true;
-            board->beginStreamRead();
-        }
-        pending.push_back(std::move(urb));
         return 0;
     }
 
@@ -195,111 +161,77 @@ struct UmockdevBus::Port {
         gulong address = 0;
         std::memcpy(&address, arg->data,
                     std::min<std::size_t>(sizeof address, static_cast<std::size_t>(arg->data_len)));
-        for (auto it = pending.begin(); it != pending.end(); ++it) {
-            if ((*it)->data->client_addr != address)
-                continue;
-            std::unique_ptr<Urb> urb = std::move(*it);
-            pending.erase(it);
-            // Whole packets that arrived before the cancel are in the buffer.
-            std::size_t got = 0;
-            if (urb->stream) {
-                got = std::min(urb->length(), board->streamAvailableBy(board->clock().now()));
-                got -= got % kPacket;
-                got = board->readStream(urb->bytes(), got);
-            }
-            log({Event::Discard, urb->endpoint, static_cast<std::uint32_t>(got)});
-            finish(std::move(urb), -ENOENT, got);
-            return 0;
+        std::size_t i = 0;
+        while (i < pending.size() && pending[i]->data->client_addr != address)
+            ++i;
+        if (i == pending.size())
+            return EINVAL; // completed already
+        std::unique_ptr<Urb> urb = take(pending, i);
+        // Whole packets that arrived before the cancel are in the buffer.
+        std::size_t got = 0;
+        if (urb->stream) {
+            got = std::min(urb->length(), board->streamAvailableBy(board->clock().now()));
+            got = board->readStream(urb->bytes(), got - got % kPacket);
         }
-        return EINVAL; // completed already
+        finish(std::move(urb), -ENOENT, got);
+        return 0;
     }
 
-    // Returns the errno for the client, 0 on success.
+    // The errno for the client, 0 on success, -1 when the request was completed here.
     int handle(gulong request, UMockdevIoctlData* arg, UMockdevIoctlClient* client) {
         if (!gone)
             progress();
-        switch (request) {
-        case USBDEVFS_REAPURB:
-        case USBDEVFS_REAPURBNDELAY: {
+        if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) {
             if (done.empty())
                 return gone ? ENODEV : EAGAIN;
             // The argument points at the caller's `struct usbdevfs_urb *`.
             UMockdevIoctlData* slot = resolve(arg, 0, sizeof(void*));
             if (!slot)
                 return EFAULT;
-            std::unique_ptr<Urb> urb = std::move(done.front());
-            done.erase(done.begin());
+            std::unique_ptr<Urb> urb = take(done, 0);
             umockdev_ioctl_data_set_ptr(slot, 0, urb->data);
             umockdev_ioctl_client_complete(client, 0, 0);
-            unref(slot);
-            return -1; // completed here, while the urb's data is still alive
+            g_object_unref(slot);
+            return -1; // completed while the urb's data is still alive
         }
-        case USBDEVFS_DISCARDURB:
+        if (request == USBDEVFS_DISCARDURB)
             return discard(arg);
-        default:
-            break;
-        }
         if (gone)
             return ENODEV;
         switch (request) {
         case USBDEVFS_GET_CAPABILITIES: {
-            UMockdevIoctlData* caps = resolve(arg, 0, sizeof(std::uint32_t));
-            if (!caps)
-                return EFAULT;
             // One URB per transfer, of any length.
-            const std::uint32_t value = USBDEVFS_CAP_BULK_SCATTER_GATHER |
-                                        USBDEVFS_CAP_BULK_CONTINUATION |
-                                        USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_ZERO_PACKET;
-            std::memcpy(caps->data, &value, sizeof value);
-            unref(caps);
-            return 0;
+            std::uint32_t caps = USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_BULK_CONTINUATION |
+                                 USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_ZERO_PACKET;
+            return copyArg(arg, caps, true) ? 0 : EFAULT;
         }
         case USBDEVFS_GETDRIVER:
         case USBDEVFS_IOCTL:
             return ENODATA; // no kernel driver bound, none to reconnect
         case USBDEVFS_CLAIMINTERFACE:
         case USBDEVFS_DISCONNECT_CLAIM: {
-            UMockdevIoctlData* number = resolve(arg, 0, sizeof(unsigned int));
-            if (!number)
+            unsigned int interface = 0;
+            if (!copyArg(arg, interface, false))
                 return EFAULT;
-            const unsigned int interface = *reinterpret_cast<unsigned int*>(number->data);
-            unref(number);
-            if (interface != 0)
-                return ENOENT;
-            claimed = true;
-            log({Event::Claim});
-            return 0;
+            claimed = claimed || interface == 0;
+            return interface == 0 ? 0 : ENOENT;
         }
         case USBDEVFS_RELEASEINTERFACE:
             claimed = false;
-            log({Event::Release});
             return 0;
         case USBDEVFS_SETINTERFACE: {
-            UMockdevIoctlData* data = resolve(arg, 0, sizeof(usbdevfs_setinterface));
-            if (!data)
+            usbdevfs_setinterface set{};
+            if (!copyArg(arg, set, false))
                 return EFAULT;
-            const auto setting = reinterpret_cast<usbdevfs_setinterface*>(data->data)->altsetting;
-            unref(data);
             // The kernel only switches an interface that someone claimed.
-            const int result = !claimed ? EINVAL
-                               : board->selectAltSetting(static_cast<std::uint8_t>(setting))
-                                   ? 0
-                                   : EPIPE;
-            log({Event::SetInterface, 0, 0, setting, result});
-            return result;
+            if (!claimed)
+                return EINVAL;
+            return board->selectAltSetting(static_cast<std::uint8_t>(set.altsetting)) ? 0 : EPIPE;
         }
-        case USBDEVFS_RESET: {
+        case USBDEVFS_RESET:
             failAll(-ENOENT);
             board->resetPort();
-            log({Event::Reset});
-            if (board->enumeration() == enumeration)
-                return 0;
-            // The board came back as a new device: this node is dead.
-            gone = true;
-            bus->toReenumerate.push_back(this);
-            bus->wake.notify_one();
-            return ENODEV;
-        }
+            return 0;
         case USBDEVFS_CLEAR_HALT:
             return 0;
         case USBDEVFS_SUBMITURB:
@@ -314,38 +246,21 @@ bool UmockdevBus::active() const {
     return umockdev_in_mock_environment();
 }
 
-UmockdevBus::UmockdevBus() : testbed(umockdev_testbed_new()) {
-    worker = std::thread([this] { reenumerator(); });
-}
+UmockdevBus::UmockdevBus() : testbed(umockdev_testbed_new()) {}
 
 UmockdevBus::~UmockdevBus() {
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        stopping = true;
-    }
-    wake.notify_one();
-    worker.join();
     for (auto& port : ports) {
-        if (port->handler) {
-            umockdev_testbed_detach_ioctl(testbed, port->devnode.c_str(), nullptr);
-            g_object_unref(port->handler);
-        }
+        umockdev_testbed_detach_ioctl(testbed, port->devnode.c_str(), nullptr);
+        g_object_unref(port->handler);
     }
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        for (auto& port : ports) {
-            port->failAll(-ESHUTDOWN);
-            port->done.clear();
-        }
-    }
+    ports.clear(); // and with them the URBs still held
     g_object_unref(testbed);
 }
 
-int UmockdevBus::handleIoctl(void* handler, void* client, void* user) {
-    static_cast<void>(handler);
+int UmockdevBus::handleIoctl(void*, void* client, void* user) {
     auto* port = static_cast<Port*>(user);
     auto* c = static_cast<UMockdevIoctlClient*>(client);
-    std::lock_guard<std::mutex> guard(port->bus->lock);
+    std::lock_guard<std::mutex> guard(*port->lock);
     const int error =
         port->handle(umockdev_ioctl_client_get_request(c), umockdev_ioctl_client_get_arg(c), c);
     if (error >= 0)
@@ -353,154 +268,84 @@ int UmockdevBus::handleIoctl(void* handler, void* client, void* user) {
     return TRUE;
 }
 
-void UmockdevBus::addDevice(Port& port) {
-    const int bus = 1;
-    const int devnum = port.board->address();
-    const std::string node = "bus/usb/" + threeDigits(bus) + "/" + threeDigits(devnum);
-    port.devnode = "/dev/" + node;
-    const sim::BoardIdentity& id = port.board->identity();
-    char ids[32];
-    std::snprintf(ids, sizeof ids, "%04x/%04x/%x", id.vendorId, id.productId, id.deviceVersion);
-    char vendor[8], product[8];
-    std::snprintf(vendor, sizeof vendor, "%04x", id.vendorId);
-    std::snprintf(product, sizeof product, "%04x", id.productId);
+int UmockdevBus::plug(const sim::Scene& scene) {
+    const int index = static_cast<int>(ports.size());
+    const int address = 2 + index;
+    auto port = std::make_unique<Port>();
+    port->lock = &lock;
+    port->board =
+        std::make_shared<sim::EmulatedBoard>(scene, std::make_shared<sim::VirtualClock>());
+    port->board->setAddress(static_cast<std::uint8_t>(address));
+    port->syspath = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(index + 1);
+    const sim::BoardIdentity& id = port->board->identity();
     std::vector<std::uint8_t> descriptors = sim::deviceDescriptor(id);
-    const std::vector<std::uint8_t> config = sim::configurationDescriptor(port.board->highSpeed());
+    const std::vector<std::uint8_t> config = sim::configurationDescriptor(port->board->highSpeed());
     descriptors.insert(descriptors.end(), config.begin(), config.end());
-
-    const std::string record =
-        "P: " + port.syspath + "\nN: " + node + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n" +
-        "E: DRIVER=usb\nE: BUSNUM=" + threeDigits(bus) + "\nE: DEVNUM=" + threeDigits(devnum) +
-        "\nE: DEVNAME=" + port.devnode + "\nE: PRODUCT=" + ids +
-        "\nA: busnum=" + std::to_string(bus) + "\nA: devnum=" + std::to_string(devnum) +
-        "\nA: speed=480\nA: idVendor=" + vendor + "\nA: idProduct=" + product +
-        "\nA: bConfigurationValue=1\nA: bNumConfigurations=1\nH: descriptors=" + hex(descriptors) +
-        "\n";
+    std::string hex;
+    for (std::uint8_t b : descriptors) {
+        hex += "0123456789ABCDEF"[b >> 4];
+        hex += "0123456789ABCDEF"[b & 15];
+    }
+    char node[32], text[1024];
+    std::snprintf(node, sizeof node, "bus/usb/001/%03d", address);
+    port->devnode = std::string("/dev/") + node;
+    std::snprintf(text, sizeof text,
+                  "P: %s\nN: %s\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
+                  "E: BUSNUM=001\nE: DEVNUM=%03d\nE: DEVNAME=%s\nE: PRODUCT=%04x/%04x/%x\n"
+                  "A: busnum=1\nA: devnum=%d\nA: speed=480\nA: idVendor=%04x\nA: idProduct=%04x\n"
+                  "A: bConfigurationValue=1\nA: bNumConfigurations=1\nH: descriptors=",
+                  port->syspath.c_str(), node, address, port->devnode.c_str(), id.vendorId,
+                  id.productId, id.deviceVersion, address, id.vendorId, id.productId);
     GError* error = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &error)) {
-        const std::string message = error ? error->message : "unknown error";
-        if (error)
-            g_error_free(error);
-        throw std::runtime_error("umockdev refused the board: " + message);
-    }
-    port.handler = umockdev_ioctl_base_new();
-    g_signal_connect(port.handler, "handle-ioctl", G_CALLBACK(&UmockdevBus::handleIoctl), &port);
-    if (!umockdev_testbed_attach_ioctl(testbed, port.devnode.c_str(), port.handler, &error)) {
-        const std::string message = error ? error->message : "unknown error";
-        if (error)
-            g_error_free(error);
-        throw std::runtime_error("umockdev did not attach the handler: " + message);
-    }
-    // The handler starts listening on umockdev's worker thread; only announce the board once
-    // its socket takes connections, or libusb could open a node nobody serves yet (which the
-    // preload treats as fatal).
+    umockdev_testbed_add_from_string(testbed, (text + hex + "\n").c_str(), &error);
+    g_assert_no_error(error);
+    port->handler = umockdev_ioctl_base_new();
+    g_signal_connect(port->handler, "handle-ioctl", G_CALLBACK(&UmockdevBus::handleIoctl),
+                     port.get());
+    umockdev_testbed_attach_ioctl(testbed, port->devnode.c_str(), port->handler, &error);
+    g_assert_no_error(error);
+    // The handler listens on umockdev's worker thread; announce the board only once its socket
+    // takes connections, or libusb could open a node nobody serves yet (fatal to the preload).
     gchar* root = umockdev_testbed_get_root_dir(testbed);
-    const std::string socketPath = std::string(root) + "/ioctl" + port.devnode;
+    sockaddr_un socketAddress{};
+    socketAddress.sun_family = AF_UNIX;
+    std::snprintf(socketAddress.sun_path, sizeof socketAddress.sun_path, "%s/ioctl%s", root,
+                  port->devnode.c_str());
     g_free(root);
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-        const bool listening =
-            fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        const bool listening = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&socketAddress),
+                                                    sizeof socketAddress) == 0;
         if (fd >= 0)
             ::close(fd);
         if (listening)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    umockdev_testbed_uevent(testbed, ("/sys" + port.syspath).c_str(), "add");
-}
-
-void UmockdevBus::removeDevice(Port& port) {
-    umockdev_testbed_uevent(testbed, ("/sys" + port.syspath).c_str(), "remove");
-    umockdev_testbed_remove_device(testbed, ("/sys" + port.syspath).c_str());
-}
-
-int UmockdevBus::plug(const sim::Scene& scene) {
-    const int index = static_cast<int>(boards.size());
-    auto board = std::make_shared<sim::EmulatedBoard>(scene, std::make_shared<sim::VirtualClock>());
-    board->setAddress(static_cast<std::uint8_t>(2 + index));
-    auto port = std::make_unique<Port>();
-    port->bus = this;
-    port->boardIndex = index;
-    port->board = board;
-    port->enumeration = board->enumeration();
-    port->syspath = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(index + 1);
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        boards.push_back(board);
-        boardEvents.emplace_back();
-    }
-    addDevice(*port);
+    umockdev_testbed_uevent(testbed, ("/sys" + port->syspath).c_str(), "add");
     std::lock_guard<std::mutex> guard(lock);
     ports.push_back(std::move(port));
     return index;
 }
 
 void UmockdevBus::unplug(int board) {
-    Port* live = nullptr;
+    Port& port = *ports.at(static_cast<std::size_t>(board));
     {
         std::lock_guard<std::mutex> guard(lock);
-        for (auto& port : ports) {
-            if (port->boardIndex != board || port->gone)
-                continue;
-            port->gone = true;
-            port->failAll(-ESHUTDOWN);
-            live = port.get();
-        }
-        boards.at(static_cast<std::size_t>(board))->unplug();
+        port.gone = true;
+        port.failAll(-ESHUTDOWN);
+        port.board->unplug();
     }
-    if (live)
-        removeDevice(*live);
-}
-
-void UmockdevBus::reenumerator() {
-    std::unique_lock<std::mutex> guard(lock);
-    while (true) {
-        wake.wait(guard, [this] { return stopping || !toReenumerate.empty(); });
-        if (stopping)
-            return;
-        Port* port = toReenumerate.back();
-        toReenumerate.pop_back();
-        guard.unlock();
-        // The old node stays attached for the handle libusb still holds on it; the board
-        // answers on a new node at its new address, in the same socket.
-        removeDevice(*port);
-        auto reborn = std::make_unique<Port>();
-        reborn->bus = this;
-        reborn->boardIndex = port->boardIndex;
-        reborn->board = port->board;
-        reborn->syspath = port->syspath;
-        reborn->enumeration = port->board->enumeration();
-        Port* raw = reborn.get();
-        addDevice(*raw);
-        guard.lock();
-        ports.push_back(std::move(reborn));
-    }
+    umockdev_testbed_uevent(testbed, ("/sys" + port.syspath).c_str(), "remove");
+    umockdev_testbed_remove_device(testbed, ("/sys" + port.syspath).c_str());
 }
 
 void UmockdevBus::withBoard(int board, const std::function<void(sim::EmulatedBoard&)>& f) {
     std::lock_guard<std::mutex> guard(lock);
-    f(*boards.at(static_cast<std::size_t>(board)));
+    f(*ports.at(static_cast<std::size_t>(board))->board);
 }
 
-std::vector<UmockdevBus::Event> UmockdevBus::events(int board) {
+std::vector<std::uint32_t> UmockdevBus::takeSubmitted(int board) {
     std::lock_guard<std::mutex> guard(lock);
-    return boardEvents.at(static_cast<std::size_t>(board));
-}
-
-void UmockdevBus::clearEvents(int board) {
-    std::lock_guard<std::mutex> guard(lock);
-    boardEvents.at(static_cast<std::size_t>(board)).clear();
-}
-
-int UmockdevBus::urbsInFlight(int board) {
-    std::lock_guard<std::mutex> guard(lock);
-    int n = 0;
-    for (const auto& port : ports)
-        if (port->boardIndex == board)
-            n += static_cast<int>(port->pending.size());
-    return n;
+    return std::exchange(ports.at(static_cast<std::size_t>(board))->submitted, {});
 }
