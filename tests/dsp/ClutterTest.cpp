@@ -83,3 +83,12 @@ TEST(CancelDirectClutter, StoredBlocksOfAnotherLengthAreNeverReadPastTheirEnd) {
     // then starts a new reference instead of subtracting a missing one.
     EXPECT_EQ(m.Run(Block(9, 9, 6), ClutterMode::Reference), zero6);
 }
+
+TEST(CancelDirectClutter, MovingAverageResetReleasesTheReferenceBlock) {
+    // The reference of a long burst is megabytes that the moving average has no use for.
+    Canceller c;
+    c.Run(Block(1, 1, 4096), ClutterMode::Reference);
+    c.reset = true;
+    c.Run(b1, ClutterMode::MovingAverage);
+    EXPECT_EQ(c.reference.capacity(), 0u);
+}
