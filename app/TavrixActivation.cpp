@@ -118,8 +118,8 @@ void Tavrix::ReadStream() {
     QElapsedTimer clock;
     clock.start();
 
-    // The processing chains plug in here, one per operating mode (and, in FMCW sawtooth,
-    // per display mode); FMCW triangle has none.
+    // One chain per tick, chosen by the operating mode (and, in FMCW sawtooth, by the display
+    // mode); FMCW triangle has none.
     switch (operatingMode) {
     case 0:
         if (displayMode == 1 || displayMode == 5)
