@@ -4,9 +4,8 @@
 #include <qwt_interval.h>
 #include <qwt_matrix_raster_data.h>
 #include <qwt_plot_spectrogram.h>
+#include <qwt_scale_map.h>
 #include <vector>
-
-class QwtScaleMap;
 
 // The values a matrix raster gives for the pixels of an image, a line at a time: bit for bit
 // what its value() returns at the inverse-mapped pixel position, nearest neighbour or
@@ -32,7 +31,7 @@ private:
                        static_cast<std::size_t>(column)];
     }
 
-    const QwtScaleMap& yMap_;
+    QwtScaleMap yMap_; // a copy: callers may pass a temporary
     QVector<double> matrix_;
     const double* values_;
     int columns_;
