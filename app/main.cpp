@@ -112,6 +112,19 @@ bool asksForTextOnly(int argc, char* argv[]) {
     return false;
 }
 
+// Without a display Qt aborts with a long plugin message; say what to do instead.
+bool hasDisplay(int argc, char* argv[]) {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (!qEnvironmentVariableIsEmpty(variable))
+            return true;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -124,6 +137,12 @@ int main(int argc, char* argv[]) {
         describe(parser);
         parser.process(app); // prints and exits
         return 0;
+    }
+
+    if (!hasDisplay(argc, argv)) {
+        std::fprintf(stderr, "tavrix: no display found (DISPLAY is not set). To run on a virtual "
+                             "display:\n  xvfb-run -a tavrix --simulate\n");
+        return 2;
     }
 
     QApplication app(argc, argv);
