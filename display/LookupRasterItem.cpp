@@ -282,6 +282,11 @@ bool LookupRasterItem::Tabulable() const {
 
 void LookupRasterItem::draw(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
                             const QRectF& canvasRect) const {
+    // A matrix without a whole row has nothing to draw; the stock item would read before
+    // its values, and its pixel size is degenerate.
+    if (const auto* matrix = dynamic_cast<const QwtMatrixRasterData*>(data());
+        matrix && (matrix->numRows() < 1 || matrix->numColumns() < 1))
+        return;
     // Scaled painters (exports at another resolution) go the stock way, as do the cases
     // that the table does not cover.
     const bool imageOnly = testDisplayMode(ImageMode) && !testDisplayMode(ContourMode);
