@@ -13,7 +13,6 @@
 namespace tavrix::dsp {
 
 namespace {
-constexpr double kSpeedOfLight = 299792458.0;
 // Rotating left by 513 rather than 512 puts zero frequency one position below the centre;
 // the velocity axis is drawn to match.
 constexpr std::size_t kRotation = 513;

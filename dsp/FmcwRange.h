@@ -13,7 +13,6 @@ namespace tavrix::dsp {
 // beat frequency is range, so bins 0..512 of the transform are the range profile, bin 512
 // lying at the largest range Rmax that the sample rate resolves.
 
-inline constexpr double kSpeedOfLight = 299792458.0;
 inline constexpr std::size_t kFmcwFftSize = 1024;
 inline constexpr std::size_t kRangeBins = 513;
 // One sweep is read with a fixed time-out, whatever its length.

@@ -13,7 +13,6 @@
 namespace tavrix::dsp {
 
 namespace {
-constexpr double kSpeedOfLight = 299792458.0;
 // 4 pi x 6 MHz: phase difference per metre of range is 4 pi df / c.
 constexpr double kRangePhaseDivisor = 75398223.68615504;
 constexpr std::size_t kHalf = kFskSpectrumSize / 2;

@@ -16,7 +16,7 @@ namespace tavrix::dsp {
 inline constexpr std::size_t kFskSpectrumSize = 1024;
 inline constexpr double kFskToneSpacingHz = 6.0e6;
 // rFSK = c / (2 x 6 MHz): the range at which the tones' phase difference wraps, m.
-inline constexpr double kFskRangeSpan = 299792458.0 / (2.0 * kFskToneSpacingHz);
+inline constexpr double kFskRangeSpan = kSpeedOfLight / (2.0 * kFskToneSpacingHz);
 // Offset of the tone-A sample within its sweep period.
 inline constexpr std::size_t kFskToneAOffset = 5;
 

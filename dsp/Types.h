@@ -12,6 +12,7 @@ using Complex = std::complex<double>;
 using ComplexVector = std::vector<Complex>;
 
 inline constexpr double kPi = 3.14159265358979323846;
+inline constexpr double kSpeedOfLight = 299792458.0; // m/s
 
 // A view of contiguous values (C++17 has no std::span). Vectors convert implicitly, so the
 // kernels take a whole block or any stretch of a larger buffer alike.
