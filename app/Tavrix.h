@@ -172,14 +172,11 @@ public:
     QwtPlotGrid* gridBottom = nullptr;
     QwtPlotZoneItem* zoneBottom = nullptr;
 
-    // Window bounds the filter spectra were last designed for; NaN matches no window, so
-    // the first active window always designs its filter.
-    double rangeFilterLowCut = std::numeric_limits<double>::quiet_NaN();
-    double rangeFilterHighCut = std::numeric_limits<double>::quiet_NaN();
-    double velocityFilterLowCut = std::numeric_limits<double>::quiet_NaN();
-    double velocityFilterHighCut = std::numeric_limits<double>::quiet_NaN();
-    std::vector<std::complex<double>> rangeFilterSpectrum;
-    std::vector<std::complex<double>> velocityFilterSpectrum;
+    // The window filters of the FMCW chains, each designed for its window and scale.
+    tavrix::dsp::BandFilterCache rangeFilterSpectrum;
+    tavrix::dsp::BandFilterCache velocityFilterSpectrum;
+    // FSK's own: its scale and length differ from the range-velocity map's.
+    std::vector<std::complex<double>> fskVelocityFilterSpectrum;
     std::vector<std::complex<double>> rangeWeights;
 
     // Camera: the camera object is owned; the view has no parent until it is docked.
@@ -190,6 +187,7 @@ public:
 
     QTimer* acquisitionTimer = nullptr;
     std::uint32_t updateIntervalMs = 0;
+    std::uint64_t acquisitionStops = 0; // how often stopAcquisition ran, to spot it in a cycle
 
     // Direct clutter cancellation state, owned; null until the first cycle after a reset.
     SampleBlock* clutterPrevious = nullptr;

@@ -117,6 +117,7 @@ void Tavrix::ReadStream() {
         return;
     QElapsedTimer clock;
     clock.start();
+    const std::uint64_t stopsBefore = acquisitionStops;
 
     // One chain per tick, chosen by the operating mode (and, in FMCW sawtooth, by the display
     // mode); FMCW triangle has none.
@@ -137,6 +138,9 @@ void Tavrix::ReadStream() {
         break;
     }
 
+    // A chain that stopped the stream has said why; the cycle time must not hide it.
+    if (acquisitionStops != stopsBefore)
+        return;
     const qint64 elapsedUs = clock.nsecsElapsed() / 1000;
     const double seconds = static_cast<double>(elapsedUs) / 1e6;
     QString message =
@@ -147,6 +151,7 @@ void Tavrix::ReadStream() {
 }
 
 void Tavrix::stopAcquisition(const QString& message) {
+    ++acquisitionStops;
     if (acquisitionTimer != nullptr)
         acquisitionTimer->stop();
     ui.buttonActivateDevice->setChecked(false);

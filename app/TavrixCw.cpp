@@ -39,7 +39,7 @@ void Tavrix::ProcessCwVelocity() {
     writeCommandBlock();
     SampleBlock block;
     const std::int32_t received = radarDevice->ReadFrame(
-        block, scales.sampleCount, static_cast<std::uint32_t>(scales.timeoutMs));
+        block, scales.sampleCount, static_cast<std::uint32_t>(scales.timeoutMs), samplesPerSweep);
     if (received != scales.sampleCount) {
         stopAcquisition(QStringLiteral("Error: Interface cound not be set!"));
         return;

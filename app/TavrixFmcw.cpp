@@ -1,5 +1,6 @@
 #include "app/PlotText.h"
 #include "app/Tavrix.h"
+#include "app/WindowSliders.h"
 #include "device/RadarDevice.h"
 #include "display/Waterfall.h"
 #include "dsp/DynamicRange.h"
@@ -25,27 +26,6 @@ QString metresPerSecond(double value) {
     return QStringLiteral("%1 m/s").arg(value, 0, 'g', -1);
 }
 
-// Puts a window's two sliders back to the whole scale 0 .. top.
-void resetWindow(QSlider* low, QSlider* high, int top) {
-    low->setRange(0, top);
-    high->setRange(0, top);
-    low->setValue(0);
-    high->setValue(top);
-}
-
-// Keeps the window's bounds in order, the slider with the focus winning, and returns them.
-// The bounds are read after any re-ranging of this cycle, so a window that was crossed when
-// the parameters changed is not turned into an empty one at the new full scale.
-dsp::SliderWindow orderWindow(QSlider* low, QSlider* high) {
-    const dsp::SliderWindow now{low->value(), high->value()};
-    const dsp::SliderWindow ordered = dsp::OrderWindow(now, high->hasFocus());
-    if (ordered.low != now.low)
-        low->setValue(ordered.low);
-    if (ordered.high != now.high)
-        high->setValue(ordered.high);
-    return {low->value(), high->value()};
-}
-
 } // namespace
 
 void Tavrix::setUpFmcwTimeScope() {
@@ -61,8 +41,7 @@ void Tavrix::setUpFmcwTimeScope() {
 
 dsp::SliderWindow Tavrix::updateRangeWindowSliders(bool dirty, double rmax) {
     if (dirty) {
-        resetWindow(ui.rangeFilter_Low, ui.rangeFilter_High, dsp::SliderTop(rmax));
-        rangeFilterSpectrum.resize(dsp::kFmcwFftSize);
+        resetWindow(ui.rangeFilter_Low, ui.rangeFilter_High, 0, dsp::SliderTop(rmax));
         ui.range_LowerBound->setText(metres(0));
         ui.range_UpperBound->setText(metres(rmax));
     }
@@ -96,12 +75,11 @@ void Tavrix::ProcessFmcwRange() {
     const dsp::SliderWindow window = updateRangeWindowSliders(dirty, rmax);
     const bool windowActive = dsp::IsWindowActive(window, rmax);
     if (windowActive) {
-        if (zoneBottom)
+        rangeFilterSpectrum.Refresh(window, rmax);
+        if (zoneBottom) {
             zoneBottom->setVisible(true);
-        if (dsp::RefreshBandFilter(rangeFilterSpectrum, rangeFilterLowCut, rangeFilterHighCut,
-                                   window, rmax) &&
-            zoneBottom)
             zoneBottom->setInterval(window.low, window.high);
+        }
     } else if (zoneBottom) {
         zoneBottom->setVisible(false);
         zoneBottom->setInterval(0.0, rmax);
@@ -112,7 +90,7 @@ void Tavrix::ProcessFmcwRange() {
     SampleBlock samples;
     const auto count = static_cast<std::int32_t>(N);
     if (radarDevice->ReadFrame(samples, count,
-                               static_cast<std::uint32_t>(dsp::kRangeSweepTimeoutMs)) != count) {
+                               static_cast<std::uint32_t>(dsp::kRangeSweepTimeoutMs), N) != count) {
         stopAcquisition(QStringLiteral("Error: Did not receive requested number of samples."));
         return;
     }
@@ -134,7 +112,7 @@ void Tavrix::ProcessFmcwRange() {
     dsp::RangeProfileOptions options;
     options.hammingWindow = ui.filterOptionHammingWindow->isChecked();
     if (windowActive)
-        options.rangeFilter = rangeFilterSpectrum;
+        options.rangeFilter = rangeFilterSpectrum.spectrum();
     if (weighting)
         options.rangeWeights = rangeWeights;
     std::vector<double> db(dsp::kRangeBins);
@@ -150,8 +128,11 @@ void Tavrix::ProcessFmcwRange() {
             ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, 0.0, rmax, 0);
             ui.qwtPlotScope_2->setAxisTitle(QwtPlot::yLeft,
                                             axisTitle(QStringLiteral("Intensity (dB)")));
-            if (curveBottom)
+            if (curveBottom) {
+                // Untitled until now, so it had no legend entry.
                 curveBottom->setTitle(QStringLiteral("FMCW Range"));
+                curveBottom->setItemAttribute(QwtPlotItem::Legend, true);
+            }
             bottomAxisDirty = 0;
         }
         // The range axis is rebuilt whenever it does not describe this profile.
@@ -219,10 +200,9 @@ void Tavrix::ProcessFmcwRangeVelocity() {
     }
     const dsp::SliderWindow range = updateRangeWindowSliders(dirty, rmax);
     if (dirty) {
-        resetWindow(ui.velocityFilter_Low, ui.velocityFilter_High, dsp::SliderTop(vmax));
+        resetWindow(ui.velocityFilter_Low, ui.velocityFilter_High, 0, dsp::SliderTop(vmax));
         ui.velocity_UpperBound->setText(metresPerSecond(vmax));
         ui.velocity_LowerBound->setText(metresPerSecond(0));
-        velocityFilterSpectrum.resize(dsp::kFmcwFftSize);
         rangeWeights = dsp::RangeWeights(dsp::kDopplerBins);
     }
     const dsp::SliderWindow velocity = orderWindow(ui.velocityFilter_Low, ui.velocityFilter_High);
@@ -231,19 +211,17 @@ void Tavrix::ProcessFmcwRangeVelocity() {
 
     const bool rangeActive = dsp::IsWindowActive(range, rmax);
     if (rangeActive)
-        dsp::RefreshBandFilter(rangeFilterSpectrum, rangeFilterLowCut, rangeFilterHighCut, range,
-                               rmax);
+        rangeFilterSpectrum.Refresh(range, rmax);
     const bool velocityActive = dsp::IsWindowActive(velocity, vmax);
     if (velocityActive)
-        dsp::RefreshBandFilter(velocityFilterSpectrum, velocityFilterLowCut, velocityFilterHighCut,
-                               velocity, vmax);
+        velocityFilterSpectrum.Refresh(velocity, vmax);
 
     UpdateRecordData(scales.sampleRate);
     writeCommandBlock();
     SampleBlock samples;
     if (radarDevice->ReadFrame(samples, scales.sampleCount,
-                               static_cast<std::uint32_t>(scales.timeoutMs)) !=
-        scales.sampleCount) {
+                               static_cast<std::uint32_t>(scales.timeoutMs),
+                               N) != scales.sampleCount) {
         stopAcquisition(QStringLiteral("Error: Did not receive the proper number of samples."));
         return;
     }
@@ -254,11 +232,11 @@ void Tavrix::ProcessFmcwRangeVelocity() {
     options.subtractDC = ui.filterOptionDCSubtract->isChecked();
     options.correctAmplitude = ui.filterOptionIQAmplitude->isChecked();
     if (rangeActive)
-        options.rangeFilter = rangeFilterSpectrum;
+        options.rangeFilter = rangeFilterSpectrum.spectrum();
     if (weighting)
         options.rangeWeights = rangeWeights;
     if (velocityActive)
-        options.velocityFilter = velocityFilterSpectrum;
+        options.velocityFilter = velocityFilterSpectrum.spectrum();
     // The map is drawn nearest range first; the velocity waterfall collapses it farthest first.
     options.rows = mode == 3 ? dsp::MapRows::NearFirst : dsp::MapRows::FarFirst;
     if (!fmcwMapper)

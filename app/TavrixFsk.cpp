@@ -1,5 +1,6 @@
 #include "app/PlotText.h"
 #include "app/Tavrix.h"
+#include "app/WindowSliders.h"
 #include "device/RadarDevice.h"
 #include "display/Waterfall.h"
 #include "dsp/BandFilter.h"
@@ -38,8 +39,6 @@ void Tavrix::ProcessFsk() {
     const bool autoMin = ui.DynamicRange_Minimum_EN->isChecked();
     std::int32_t zMax = ui.DynamicRange_Maximum->value();
     std::int32_t zMin = ui.DynamicRange_Minimum->value();
-    const int highAtStart = ui.velocityFilter_High->value();
-    const int lowAtStart = ui.velocityFilter_Low->value();
     const dsp::FskScales scales =
         dsp::ComputeFskScales(samplesPerSweep, sweepTimeMs, sweeps, centerFrequency);
     const double vFSK = scales.velocitySpan;
@@ -53,23 +52,15 @@ void Tavrix::ProcessFsk() {
         ui.dialFSKVelocity->setScale(-vFSK, vFSK);
         ui.thermFSKMaxDetectedValue->setScale(kLevelLow, kLevelHigh);
         ui.counterFSKDetectionThreshold->setScale(kLevelLow, kLevelHigh);
-        for (QSlider* slider : {ui.velocityFilter_Low, ui.velocityFilter_High}) {
-            slider->setRange(-vMax, vMax);
+        resetWindow(ui.velocityFilter_Low, ui.velocityFilter_High, -vMax, vMax);
+        for (QSlider* slider : {ui.velocityFilter_Low, ui.velocityFilter_High})
             slider->setSingleStep(static_cast<int>(2.0 * vFSK / sweeps));
-        }
-        ui.velocityFilter_Low->setValue(-vMax);
-        ui.velocityFilter_High->setValue(vMax);
     }
 
-    // The slider the user holds wins when the two cross.
-    if (lowAtStart > highAtStart) {
-        if (ui.velocityFilter_High->hasFocus())
-            ui.velocityFilter_Low->setValue(ui.velocityFilter_High->value());
-        else
-            ui.velocityFilter_High->setValue(ui.velocityFilter_Low->value());
-    }
-    const int vHigh = ui.velocityFilter_High->value();
-    const int vLow = ui.velocityFilter_Low->value();
+    const dsp::SliderWindow velocityWindow =
+        orderWindow(ui.velocityFilter_Low, ui.velocityFilter_High);
+    const int vHigh = velocityWindow.high;
+    const int vLow = velocityWindow.low;
     ui.velocity_UpperBound->setText(QStringLiteral("%1 m/s").arg(vHigh));
     ui.velocity_LowerBound->setText(QStringLiteral("%1 m/s").arg(vLow));
 
@@ -82,19 +73,20 @@ void Tavrix::ProcessFsk() {
             zoneBottom->hide();
         }
     } else {
+        // The range track's axis is range: a velocity interval has no place on it.
         if (zoneBottom) {
             zoneBottom->setInterval(vLow, vHigh);
-            zoneBottom->show();
+            zoneBottom->setVisible(mode != 5);
         }
-        velocityFilterSpectrum.resize(dsp::kFskSpectrumSize);
-        dsp::DesignBandFilter(velocityFilterSpectrum, vLow * 0.5 / vFSK, vHigh * 0.5 / vFSK);
+        fskVelocityFilterSpectrum.resize(dsp::kFskSpectrumSize);
+        dsp::DesignBandFilter(fskVelocityFilterSpectrum, vLow * 0.5 / vFSK, vHigh * 0.5 / vFSK);
         window = dsp::FskWindowPositions(vLow, vHigh, vFSK);
     }
 
     writeCommandBlock();
     SampleBlock block;
     const std::int32_t received = radarDevice->ReadFrame(
-        block, scales.sampleCount, static_cast<std::uint32_t>(scales.timeoutMs));
+        block, scales.sampleCount, static_cast<std::uint32_t>(scales.timeoutMs), samplesPerSweep);
     if (received != scales.sampleCount) {
         stopAcquisition(QStringLiteral("Error: Received wrong number of samples from radar."));
         return;
@@ -103,7 +95,7 @@ void Tavrix::ProcessFsk() {
 
     dsp::FskSpectra spectra;
     const dsp::Span<const std::complex<double>> filter =
-        windowOpen ? dsp::Span<const std::complex<double>>() : velocityFilterSpectrum;
+        windowOpen ? dsp::Span<const std::complex<double>>() : fskVelocityFilterSpectrum;
     if (!dsp::ComputeFskSpectra(block, samplesPerSweep, sweeps,
                                 ui.filterOptionHammingWindow->isChecked(), filter, spectra))
         return;

@@ -99,7 +99,7 @@ void Tavrix::recordBegin() {
 
     writeCommandBlock();
     const std::uint32_t timeoutMs = static_cast<std::uint32_t>(duration) * 2000u;
-    const std::int32_t received = radarDevice->ReadFrame(block, wanted, timeoutMs);
+    const std::int32_t received = radarDevice->ReadFrame(block, wanted, timeoutMs, samplesPerSweep);
 
     if (received != wanted) {
         ui.recordStatus->setText(QStringLiteral("Error, %1 samples").arg(received));
@@ -230,7 +230,8 @@ bool Tavrix::recordInParts(std::int64_t count, int durationSeconds, double sampl
         // What came before the failure is a fragment of unknown worth: keep nothing.
         QFile::remove(partPath);
         ui.recordStatus->setText(QStringLiteral("Error, %1 samples").arg(got));
-        stopAcquisition(tr("Error: Recording failed after %1 samples, nothing was kept: %2")
+        stopAcquisition(QStringLiteral("Error: Interface cound not be set! ") +
+                        tr("Recording failed after %1 samples, nothing was kept: %2")
                             .arg(got)
                             .arg(QString::fromStdString(reader.error())));
         return false;

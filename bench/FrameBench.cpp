@@ -37,7 +37,7 @@ void FrameConversion(benchmark::State& state) {
     const std::vector<std::uint8_t> bytes = Read();
     SampleBlock samples(kSamples);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(DecodeFrame(bytes.data(), bytes.size(), kSamples, samples));
+        benchmark::DoNotOptimize(DecodeFrame(bytes.data(), bytes.size(), kSamples, 1024, samples));
         benchmark::ClobberMemory();
     }
 }

@@ -70,21 +70,56 @@ std::optional<std::int32_t> FrameTransferBytes(std::int32_t count) {
     return static_cast<std::int32_t>(bytes);
 }
 
-std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount) {
+namespace {
+
+// How well a flag fits a frame start, best first.
+enum class Pairing { Holds, FirstSweepOnly, ReadEnds, Broken };
+
+// How well a flag at word `k` fits a frame start with sweeps of `n` pairs.
+Pairing CheckPairing(const std::uint8_t* bytes, std::size_t words, std::size_t k, std::size_t n) {
+    for (std::size_t j = 1; j < n; ++j) {
+        const std::size_t at = k + 2 * j;
+        if (at >= words)
+            return Pairing::ReadEnds; // what there is agrees, but it is little
+        if (WordAt(bytes, at) & kFrameFlag)
+            return Pairing::Broken;
+    }
+    const std::size_t next = k + 2 * n;
+    if (next < words && !(WordAt(bytes, next) & kFrameFlag))
+        return Pairing::FirstSweepOnly; // a board may flag only the first sweep of a frame
+    return Pairing::Holds;
+}
+
+} // namespace
+
+std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
+                         std::size_t samplesPerSweep) {
     const std::size_t words = byteCount / 2;
     if (words <= kSyncSearchStartWord)
         return kSyncSearchStartWord;
+    // The earliest flag of each kind of fit; the best kind found wins.
+    std::size_t best[4] = {words, words, words, words};
     for (std::size_t k = kSyncSearchStartWord; k < words; ++k) {
-        if (WordAt(bytes, k) & kFrameFlag)
+        if (!(WordAt(bytes, k) & kFrameFlag))
+            continue;
+        if (samplesPerSweep == 0)
             return k;
+        const Pairing pairing = CheckPairing(bytes, words, k, samplesPerSweep);
+        if (pairing == Pairing::Holds)
+            return k;
+        std::size_t& first = best[static_cast<int>(pairing)];
+        first = std::min(first, k);
     }
+    for (const std::size_t k : best)
+        if (k < words)
+            return k;
     return words;
 }
 
 std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::int32_t count,
-                         SampleBlock& samples) {
+                         std::size_t samplesPerSweep, SampleBlock& samples) {
     const std::size_t words = byteCount / 2;
-    const std::size_t sync = FindSyncWord(bytes, byteCount);
+    const std::size_t sync = FindSyncWord(bytes, byteCount, samplesPerSweep);
     const std::size_t pairs = words > sync ? (words - sync) / 2 : 0;
     const std::size_t wanted = count > 0 ? static_cast<std::size_t>(count) : 0;
     const std::size_t n = std::min(wanted, pairs);

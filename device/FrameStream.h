@@ -18,12 +18,19 @@ using SampleBlock = std::vector<std::complex<double>>;
 // the size does not fit a signed 32-bit transfer length (count above 536 868 863).
 std::optional<std::int32_t> FrameTransferBytes(std::int32_t count);
 
-// Index of the sync word: the first word at or after index 2048 with the frame flag set; the
-// word count when there is none; 2048 when the read holds 2048 words or fewer.
-std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount);
+// Index of the sync word. The candidates are the words at or after index 2048 with the frame
+// flag set. A real converter's I word sits near mid-scale, so half of all I words carry bit 15
+// too; with `samplesPerSweep` known, a candidate counts only where the pairing holds: the
+// first words of the sweep's other pairs (Q words) have bit 15 clear and, where the read
+// holds it, the next sweep's first word has it set. Without a sweep length, or when no
+// candidate passes, the first candidate whose sweep is clear is taken (a board may flag only
+// the first sweep of a frame), else the first that nothing in the read contradicts, else the
+// first candidate. The word count when there is none; 2048 when the read holds 2048 words or fewer.
+std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
+                         std::size_t samplesPerSweep);
 
 // Converts the pairs that follow the sync word into at most `count` samples (real = second
 // word, imaginary = first word without its flag). `samples` is resized to the number of
 // samples delivered, which is returned. A trailing odd byte is ignored.
 std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::int32_t count,
-                         SampleBlock& samples);
+                         std::size_t samplesPerSweep, SampleBlock& samples);

@@ -73,7 +73,7 @@ std::int32_t RadarDevice::WriteBlock(const std::uint8_t* data, std::int32_t leng
 }
 
 std::int32_t RadarDevice::ReadFrame(SampleBlock& samples, std::int32_t count,
-                                    std::uint32_t timeoutMs) {
+                                    std::uint32_t timeoutMs, std::uint32_t samplesPerSweep) {
     const std::optional<std::int32_t> bytes = FrameTransferBytes(count);
     UsbEndPoint* endpoint = streamEndpoint(inEndpoint);
     if (!bytes || !endpoint)
@@ -88,7 +88,7 @@ std::int32_t RadarDevice::ReadFrame(SampleBlock& samples, std::int32_t count,
     if (!endpoint->Transfer(buffer.get(), received))
         return 0;
     received = std::min(received, static_cast<std::uint32_t>(*bytes));
-    return DecodeFrame(buffer.get(), received, count, samples);
+    return DecodeFrame(buffer.get(), received, count, samplesPerSweep, samples);
 }
 
 bool RadarDevice::vendorRequest(bool in, std::uint16_t address, std::uint8_t* data,

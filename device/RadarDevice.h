@@ -55,10 +55,12 @@ public:
     std::int32_t DownloadFirmware(std::vector<HexRecord> records);
     // One OUT transfer on `outEndpoint`; the bytes the transfer reports as moved.
     std::int32_t WriteBlock(const std::uint8_t* data, std::int32_t length);
-    // One IN transfer of count * 4 + 8192 bytes on `inEndpoint`, aligned on the sync word and
-    // converted to at most `count` samples. Returns the number delivered; 0 with `samples`
-    // untouched when the read cannot be sized or made, or the transfer fails.
-    std::int32_t ReadFrame(SampleBlock& samples, std::int32_t count, std::uint32_t timeoutMs);
+    // One IN transfer of count * 4 + 8192 bytes on `inEndpoint`, aligned on the sync word of
+    // sweeps of `samplesPerSweep` and converted to at most `count` samples. Returns the number
+    // delivered; 0 with `samples` untouched when the read cannot be sized or made, or the
+    // transfer fails.
+    std::int32_t ReadFrame(SampleBlock& samples, std::int32_t count, std::uint32_t timeoutMs,
+                           std::uint32_t samplesPerSweep);
 
     std::vector<DeviceIdentity> devices;
     std::int32_t interfaceReady = 0;

@@ -166,43 +166,42 @@ bool StreamReader::next(SampleBlock& part) {
 }
 
 bool StreamReader::decode(const std::uint8_t* bytes, std::size_t length, SampleBlock& part) {
-    const std::size_t words = length / 2;
-    std::size_t k = 0;
-    if (!aligned) {
-        // The first flag in the sweep that follows the stale words is the sync word.
-        const std::uint64_t searchEnd =
-            kSyncSearchStartWord + 2 * static_cast<std::uint64_t>(samplesPerSweep);
-        if (wordsSeen < kSyncSearchStartWord)
-            k = static_cast<std::size_t>(
-                std::min<std::uint64_t>(words, kSyncSearchStartWord - wordsSeen));
-        while (k < words && wordsSeen + k < searchEnd && !(wordAt(bytes, k) & kFrameFlag))
-            ++k;
-        if (wordsSeen + k >= searchEnd) {
-            part.clear();
-            return fail("no frame flag in the stream (words " +
-                        std::to_string(kSyncSearchStartWord) + " to " +
-                        std::to_string(searchEnd - 1) + ")");
-        }
-        if (k == words) {
-            wordsSeen += words;
-            return true;
-        }
-        aligned = true;
-        wanted = 2 * (wordsSeen + k) + 4 * static_cast<std::uint64_t>(count);
-    }
-    wordsSeen += words;
+    if (aligned)
+        return convert(bytes, length / 2, 0, part);
 
+    // The sync word is judged by the sweep that follows it and the next sweep's first word,
+    // which may arrive over several requests: the words are kept until those are in.
+    head.insert(head.end(), bytes, bytes + length);
+    const std::uint64_t sweepWords = 2 * static_cast<std::uint64_t>(samplesPerSweep);
+    const std::uint64_t searchEnd = kSyncSearchStartWord + sweepWords;
+    const std::uint64_t judged = std::min(searchEnd + sweepWords + 1, wanted / 2);
+    if (head.size() / 2 < judged)
+        return true;
+    const std::size_t sync =
+        FindSyncWord(head.data(), head.size(), static_cast<std::size_t>(samplesPerSweep));
+    if (sync >= searchEnd) {
+        part.clear();
+        return fail("no frame flag in the stream (words " + std::to_string(kSyncSearchStartWord) +
+                    " to " + std::to_string(searchEnd - 1) + ")");
+    }
+    aligned = true;
+    wanted = 2 * static_cast<std::uint64_t>(sync) + 4 * static_cast<std::uint64_t>(count);
+    std::vector<std::uint8_t> words;
+    words.swap(head);
+    return convert(words.data(), words.size() / 2, sync, part);
+}
+
+bool StreamReader::convert(const std::uint8_t* bytes, std::size_t words, std::size_t k,
+                           SampleBlock& part) {
     part.reserve(part.size() + words / 2 + 1);
     std::int64_t index = deliveredCount + static_cast<std::int64_t>(part.size());
     const auto take = [&](std::uint16_t first, std::uint16_t second) {
-        const bool flag = (first & kFrameFlag) != 0;
-        const bool sweepStart = index % samplesPerSweep == 0;
-        if (flag != sweepStart) {
+        // A board may flag only the start of its frames; a flag inside a sweep means samples
+        // were lost or the pairs slipped.
+        if ((first & kFrameFlag) && index % samplesPerSweep != 0) {
             part.clear();
-            return fail(std::string("alignment lost: ") +
-                        (sweepStart ? "no frame flag at sample " : "a frame flag at sample ") +
-                        std::to_string(index) +
-                        (sweepStart ? ", where a sweep starts" : ", inside a sweep"));
+            return fail("alignment lost: a frame flag at sample " + std::to_string(index) +
+                        ", inside a sweep");
         }
         part.emplace_back(static_cast<double>(second), static_cast<double>(first & 0x7FFFu));
         ++index;

@@ -3,9 +3,9 @@
 // The sample stream read in consecutive parts that continue one another without a gap, for
 // recordings too long to hold in one read or in memory. Several requests stay queued on the
 // IN endpoint, so the board's small FIFO is drained while earlier parts are being written.
-// The stream is aligned once on the first sync word after the stale FIFO contents, as
-// ReadFrame does; from then on every sweep must start with the frame flag and no other
-// sample may carry it, or the stream has lost samples and the reading fails.
+// The stream is aligned once on the sync word after the stale FIFO contents, as ReadFrame
+// finds it; from then on a frame flag may only come at a sweep start (a board may flag every
+// sweep or only the first), or the stream has lost samples and the reading fails.
 
 #include "device/FrameStream.h"
 
@@ -60,6 +60,8 @@ private:
     bool fail(std::string why);
     bool fill();
     bool decode(const std::uint8_t* bytes, std::size_t length, SampleBlock& part);
+    // Appends the samples of the pairs from word `k` on, up to the count wanted.
+    bool convert(const std::uint8_t* bytes, std::size_t words, std::size_t k, SampleBlock& part);
 
     RadarDevice& device;
     UsbEndPoint* endpoint = nullptr;
@@ -73,7 +75,7 @@ private:
     std::uint64_t requested = 0;    // bytes asked for so far
     std::uint64_t wanted = 0; // bytes the whole recording needs (an upper bound until aligned)
 
-    std::uint64_t wordsSeen = 0; // words of the stream examined so far
+    std::vector<std::uint8_t> head; // the stream's first bytes, until the sync word is judged
     bool aligned = false;
     bool haveFirstWord = false; // a pair's first word waits for its second in the next request
     std::uint16_t firstWord = 0;

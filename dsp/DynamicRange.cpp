@@ -16,21 +16,18 @@ std::int32_t TruncateToInt32(double value) {
 }
 
 void MaximumScan::Add(Span<const double> values) {
-    std::size_t k = 0;
-    if (!any_ && !values.empty()) {
-        max_ = values[0];
-        any_ = true;
-        k = 1;
-    }
+    // A dead channel gives NaN or infinite dB; a colour range built on them shows nothing.
+    // NaN and -inf never compare greater, +inf is held off by the upper bound.
+    constexpr double largest = std::numeric_limits<double>::max();
     double max = max_;
-    for (; k < values.size(); ++k)
-        if (values[k] > max)
-            max = values[k];
+    for (const double v : values)
+        if (v > max && v <= largest)
+            max = v;
     max_ = max;
 }
 
 std::optional<double> MaximumScan::Value() const {
-    if (!any_)
+    if (max_ == -std::numeric_limits<double>::infinity())
         return std::nullopt;
     return max_;
 }

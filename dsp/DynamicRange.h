@@ -3,12 +3,14 @@
 #include "dsp/Types.h"
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 namespace tavrix::dsp {
 
 // The automatic dynamic range of the plots: the slider maximum follows the largest dB value,
 // the minimum the mean of the finite dB values, both as whole dB truncated toward zero.
+// Non-finite values (a dead channel, a zero bin) are left out of both.
 // The scans take their values in pieces (a waterfall history may wrap in memory) and give
 // the same result as one pass over the pieces in order.
 
@@ -17,17 +19,16 @@ namespace tavrix::dsp {
 // minimum.
 std::int32_t TruncateToInt32(double value);
 
-// Largest value in scan order, replaced only by a strictly greater one, so a NaN is kept
-// only when it comes first.
+// Largest finite value in scan order, replaced only by a strictly greater one. Non-finite
+// values count as absent.
 class MaximumScan {
 public:
     void Add(Span<const double> values);
-    // Empty when no value was seen.
+    // Empty when no finite value was seen.
     std::optional<double> Value() const;
 
 private:
-    double max_ = 0.0;
-    bool any_ = false;
+    double max_ = -std::numeric_limits<double>::infinity(); // none yet
 };
 
 // Mean of the finite values with a running int32 sum truncated after every addition, and
@@ -42,8 +43,8 @@ private:
     std::int64_t count_ = 0;
 };
 
-// Automatic maximum over `values`: the largest, truncated; empty for no values (the slider
-// keeps its value).
+// Automatic maximum over `values`: the largest finite one, truncated; empty when there is
+// none (the slider keeps its value).
 std::optional<std::int32_t> AutoMaximum(Span<const double> values);
 
 // Automatic minimum over `values`: the truncated mean of the finite ones.

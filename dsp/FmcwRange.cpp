@@ -54,14 +54,15 @@ bool IsWindowActive(SliderWindow window, double maximum) {
     return !(window.high == SliderTop(maximum) && window.low == 0);
 }
 
-bool RefreshBandFilter(ComplexVector& spectrum, double& lowCut, double& highCut,
-                       SliderWindow window, double maximum) {
-    if (window.low == lowCut && window.high == highCut && spectrum.size() == kFmcwFftSize)
+bool BandFilterCache::Refresh(SliderWindow window, double maximum) {
+    if (valid_ && window.low == lowCut_ && window.high == highCut_ && maximum == maximum_)
         return false;
-    lowCut = window.low;
-    highCut = window.high;
-    spectrum.resize(kFmcwFftSize);
-    DesignBandFilter(spectrum, window.low * 0.5 / maximum, window.high * 0.5 / maximum);
+    lowCut_ = window.low;
+    highCut_ = window.high;
+    maximum_ = maximum;
+    valid_ = true;
+    spectrum_.resize(kFmcwFftSize);
+    DesignBandFilter(spectrum_, window.low * 0.5 / maximum, window.high * 0.5 / maximum);
     return true;
 }
 

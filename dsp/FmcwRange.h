@@ -48,12 +48,24 @@ SliderWindow OrderWindow(SliderWindow window, bool highHasFocus);
 // A window is active unless it spans the whole scale, 0 to SliderTop(maximum).
 bool IsWindowActive(SliderWindow window, double maximum);
 
-// Designs `spectrum` (made 1024 long) as the band-pass of the window, low·0.5/maximum to
-// high·0.5/maximum cycles per sample, unless the window equals the stored bounds
-// (lowCut, highCut), which then describe the spectrum already. Stores the bounds and returns
-// true when it designed. Bounds that match no window (NaN) force the first design.
-bool RefreshBandFilter(ComplexVector& spectrum, double& lowCut, double& highCut,
-                       SliderWindow window, double maximum);
+// A window's band-pass spectrum, 1024 factors from low·0.5/maximum to high·0.5/maximum cycles
+// per sample, designed again only when the window or its scale changes. The scale counts as
+// much as the bounds: the same slider values mean another band after the sweep length,
+// bandwidth, sweep time or model changed.
+class BandFilterCache {
+public:
+    // Designs the spectrum for `window` on the scale 0..maximum unless it holds that design
+    // already; true when it designed.
+    bool Refresh(SliderWindow window, double maximum);
+    const ComplexVector& spectrum() const { return spectrum_; }
+
+private:
+    ComplexVector spectrum_;
+    double lowCut_ = 0.0;
+    double highCut_ = 0.0;
+    double maximum_ = 0.0;
+    bool valid_ = false;
+};
 
 // Half-open bin range [begin, end) searched for the detection: a zone (zoneMin, zoneMax) in
 // metres maps to int(zoneMin / Rmax · 513) .. int(zoneMax / Rmax · 513), held to 0..512 for

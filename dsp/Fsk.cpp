@@ -43,6 +43,7 @@ bool ComputeFskSpectra(Span<const Complex> block, std::uint32_t samplesPerSweep,
     if (last >= block.size())
         return false;
 
+    out.toneLag = static_cast<double>(h - kFskToneAOffset) / samplesPerSweep;
     out.toneA.assign(kFskSpectrumSize, Complex());
     out.toneB.assign(kFskSpectrumSize, Complex());
     std::size_t s = 0;
@@ -100,7 +101,10 @@ FskTarget DetectFskTarget(const FskSpectra& spectra, FskWindow window, double th
     t.detected = t.peakDb > thresholdDb;
     if (t.detected) {
         const std::size_t bin = (t.peak + kHalf) % kFskSpectrumSize;
-        t.range = FskRangeFromPhase(std::arg(spectra.toneA[bin]) - std::arg(spectra.toneB[bin]));
+        // B's phase has run on with the Doppler line between the two samples; added back
+        // before wrapping, so a correction across the wrap lands on the other side of it.
+        t.range = FskRangeFromPhase(std::arg(spectra.toneA[bin]) - std::arg(spectra.toneB[bin]) +
+                                    FskLineAdvance(t.peak, spectra.toneLag));
         t.velocity = FskVelocityAt(t.peak, velocitySpan);
     }
     return t;
@@ -110,6 +114,12 @@ double FskRangeFromPhase(double phaseDifference) {
     const double twoPi = 2.0 * kPi;
     const double wrapped = phaseDifference - twoPi * std::floor(phaseDifference / twoPi);
     return wrapped * kSpeedOfLight / kRangePhaseDivisor;
+}
+
+double FskLineAdvance(std::size_t position, double lag) {
+    const double cyclesPerSweep =
+        (static_cast<double>(position) - static_cast<double>(kHalf)) / kFskSpectrumSize;
+    return 2.0 * kPi * cyclesPerSweep * lag;
 }
 
 double FskVelocityAt(std::size_t position, double velocitySpan) {

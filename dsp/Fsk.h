@@ -9,9 +9,10 @@
 namespace tavrix::dsp {
 
 // Two-tone FSK processing: every sweep period carries tone A in its first half and tone B,
-// 6 MHz higher, in its second. One sample of each tone per sweep gives two Doppler spectra;
+// 6 MHz from A, in its second. One sample of each tone per sweep gives two Doppler spectra;
 // their strongest common line gives the radial velocity and the phase difference of the tones
-// there gives the range, unambiguous up to rFSK.
+// there gives the range, unambiguous up to rFSK, once the turn of the line's own Doppler phase
+// between the tone-A and the tone-B sample is taken out.
 
 inline constexpr std::size_t kFskSpectrumSize = 1024;
 inline constexpr double kFskToneSpacingHz = 6.0e6;
@@ -34,6 +35,8 @@ FskScales ComputeFskScales(std::uint32_t samplesPerSweep, double sweepTimeMs, st
 struct FskSpectra {
     ComplexVector toneA; // 1024 Doppler bins of tone A, FFT order
     ComplexVector toneB; // the same for tone B
+    // Time from each tone-A sample to the tone-B sample of the same sweep, in sweep periods.
+    double toneLag = 0.0;
     // dB of the bin-by-bin product A x B (B not conjugated), each part divided by 1024 before
     // squaring, by display position: bin i at (i + 512) mod 1024. Position 512 (zero
     // frequency) takes the value of position 513.
@@ -64,7 +67,7 @@ struct FskTarget {
     std::size_t trough = 0; // first smallest position in the window
     double peakDb = 0.0;    // combined[peak]
     bool detected = false;  // peakDb strictly above the threshold
-    double range = 0.0;     // m, 0 without detection
+    double range = 0.0;     // m, 0 without detection; the target's own motion taken out
     double velocity = 0.0;  // m/s, 0 without detection
 };
 FskTarget DetectFskTarget(const FskSpectra& spectra, FskWindow window, double thresholdDb,
@@ -72,6 +75,12 @@ FskTarget DetectFskTarget(const FskSpectra& spectra, FskWindow window, double th
 
 // Range of a phase difference arg A - arg B, wrapped into [0, 2 pi) first.
 double FskRangeFromPhase(double phaseDifference);
+
+// Phase through which the Doppler line at display position `position` turns in `lag` sweep
+// periods: the line runs at (position - 512) / 1024 cycles per sweep period. A moving target's
+// tone B is sampled that much further on than its tone A; left in arg A - arg B it would read
+// as v f0 lag T / 6 MHz of range.
+double FskLineAdvance(std::size_t position, double lag);
 
 // Velocity of a display position: (2 vFSK / 1023) p - vFSK, so 0 is -vFSK and 1023 is +vFSK.
 double FskVelocityAt(std::size_t position, double velocitySpan);

@@ -134,8 +134,8 @@ void Synthesizer::generate(std::uint64_t first, std::size_t count, std::uint16_t
         return;
     const std::vector<double>& noise = noiseTable();
     const double sigma = scene.noise;
-    const double dcI = kMidScale + scene.imperfections.dcOffsetI;
-    const double dcQ = kMidScale + scene.imperfections.dcOffsetQ;
+    const double dcI = kMidScaleI + scene.imperfections.dcOffsetI;
+    const double dcQ = kMidScaleQ + scene.imperfections.dcOffsetQ;
     constexpr std::uint64_t kMask = (std::uint64_t{1} << kNoiseBits) - 1;
     std::uint64_t m = first;
     const std::uint64_t end = first + count;

@@ -21,10 +21,10 @@ namespace sim {
 
 class Synthesizer : public SampleSource {
 public:
-    // Mid-scale code of both converters. The Q word gives up bit 15 to the frame flag, and the
-    // host takes any word with bit 15 set for the flag, so the I converter is biased like the
-    // Q one: only an I swing of more than 16383 counts reaches codes of 0x8000 and above.
-    static constexpr double kMidScale = 16384;
+    // Mid-scale codes of the converters. The Q word gives up bit 15 to the frame flag; the I
+    // converter uses all 16 bits, like a real one, so about half of its words carry bit 15.
+    static constexpr double kMidScaleI = 32768;
+    static constexpr double kMidScaleQ = 16384;
 
     explicit Synthesizer(const Scene& scene);
 

@@ -48,17 +48,17 @@ TEST(FrameStream, SamplesFollowTheFirstFlagAfterTheStaleWords) {
     Bytes bytes = fromWords(words);
     bytes.push_back(0x55); // an odd byte would complete the last lone word
     SampleBlock samples(3);
-    ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), 128, samples), 2);
+    ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), 128, 0, samples), 2);
     EXPECT_EQ(samples[0], std::complex<double>(0xFFFF, 0x123));
     EXPECT_EQ(samples[1], std::complex<double>(0x8007, 0x42));
-    EXPECT_EQ(DecodeFrame(bytes.data(), bytes.size(), 1, samples), 1);
-    EXPECT_EQ(DecodeFrame(bytes.data(), bytes.size(), -5, samples), 0);
+    EXPECT_EQ(DecodeFrame(bytes.data(), bytes.size(), 1, 0, samples), 1);
+    EXPECT_EQ(DecodeFrame(bytes.data(), bytes.size(), -5, 0, samples), 0);
 
     // A flag only where a read of 2048 words or fewer ends: nothing usable.
     words.resize(2048);
     words.back() = 0x8000;
     samples.resize(5);
-    EXPECT_EQ(DecodeFrame(fromWords(words).data(), 4096, 128, samples), 0);
+    EXPECT_EQ(DecodeFrame(fromWords(words).data(), 4096, 128, 0, samples), 0);
     EXPECT_TRUE(samples.empty());
 }
 
@@ -83,9 +83,43 @@ TEST(FrameStream, AgreesWithWordByWordDecodingWhateverTheBitsAndAlignment) {
         Bytes bytes(large ? *FrameTransferBytes(count) : 2 * sync + random() % 1204);
         fill(bytes, sync);
         const SampleBlock expected = reference(bytes, count);
-        ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), count, samples),
+        ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), count, 0, samples),
                   static_cast<std::int32_t>(expected.size()))
             << "trial " << trial;
         ASSERT_EQ(samples, expected) << "trial " << trial;
+    }
+}
+
+// A real converter centres I at mid-scale, so about half of the I words carry bit 15 like a
+// frame flag. With the sweep length known, the frame still starts on its flagged Q word, at
+// every offset of the sync, for boards that flag every sweep and boards that flag only the
+// first; and for an I channel sitting just below mid-scale, whose rare flagged word is
+// followed by a whole sweep of clear I words.
+TEST(FrameStream, SyncHoldsWhenHalfTheIWordsCarryBit15) {
+    std::mt19937 random(3);
+    for (const std::size_t n : {64u, 128u}) {
+        for (std::size_t offset = 0; offset < 2 * n; ++offset) {
+            for (const int board : {0, 1, 2}) { // 0 flags every sweep, 1 the first, 2 I below
+                SCOPED_TRACE(testing::Message()
+                             << n << " pairs, offset " << offset << ", board " << board);
+                const std::size_t sync = kSyncSearchStartWord + offset;
+                std::vector<std::uint16_t> words(sync + 6 * n + 3);
+                for (std::size_t k = 0; k < words.size(); ++k) {
+                    const bool iWord = (k - sync) % 2 == 1;
+                    const auto noise = static_cast<std::uint16_t>(random());
+                    words[k] = iWord ? (board == 2 ? noise & 0x7FFF : noise) : noise & 0x7FFF;
+                }
+                if (board == 2) // one I word just above mid-scale, a little before the frame
+                    words[sync - 1 - 2 * (offset / 4)] |= 0x8000;
+                for (std::size_t k = sync; k < words.size(); k += 2 * n)
+                    if (board != 1 || k == sync)
+                        words[k] |= 0x8000;
+                const Bytes bytes = fromWords(words);
+                ASSERT_EQ(FindSyncWord(bytes.data(), bytes.size(), n), sync);
+                SampleBlock samples;
+                ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), 2 * n, n, samples), 2 * n);
+                EXPECT_EQ(samples[1], std::complex<double>(words[sync + 3], words[sync + 2]));
+            }
+        }
     }
 }

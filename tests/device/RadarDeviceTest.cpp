@@ -80,7 +80,7 @@ TEST_F(RadarDeviceOnBoard, ProgramIsLoadedWhileTheCoreIsHeldAndTheBoardStreams) 
 
     EXPECT_EQ(command(0xA010), 2048);
     SampleBlock samples;
-    EXPECT_EQ(radar.ReadFrame(samples, 128, 1000), 128);
+    EXPECT_EQ(radar.ReadFrame(samples, 128, 1000, 128), 128);
 }
 
 TEST_F(RadarDeviceOnBoard, FailedRequestStopsTheDownloadAndStillReleasesTheCore) {
@@ -132,27 +132,27 @@ TEST_F(RadarDeviceOnBoard, FailedReadsLeaveTheBlockAlone) {
     SampleBlock samples = before;
 
     board.faults.noData = true;
-    EXPECT_EQ(radar.ReadFrame(samples, 1024, 500), 0);
+    EXPECT_EQ(radar.ReadFrame(samples, 1024, 500, 1024), 0);
     board.faults.noData = false;
     // Sizes that would wrap past a signed 32-bit length are not read at all.
-    EXPECT_EQ(radar.ReadFrame(samples, 536868864, 1000), 0);
-    EXPECT_EQ(radar.ReadFrame(samples, -1, 1000), 0);
+    EXPECT_EQ(radar.ReadFrame(samples, 536868864, 1000, 1024), 0);
+    EXPECT_EQ(radar.ReadFrame(samples, -1, 1000, 1024), 0);
     EXPECT_EQ(samples, before);
 
     board.faults.shortRead = 4096 + 400;
-    EXPECT_LT(radar.ReadFrame(samples, 1024, 1000), 1024);
+    EXPECT_LT(radar.ReadFrame(samples, 1024, 1000, 1024), 1024);
     board.faults.shortRead.reset();
     board.faults.noFrameFlag = true;
-    EXPECT_EQ(radar.ReadFrame(samples, 1024, 1000), 0);
+    EXPECT_EQ(radar.ReadFrame(samples, 1024, 1000, 1024), 0);
     EXPECT_TRUE(samples.empty());
     board.faults.noFrameFlag = false;
-    EXPECT_EQ(radar.ReadFrame(samples, 1024, 1000), 1024);
+    EXPECT_EQ(radar.ReadFrame(samples, 1024, 1000, 1024), 1024);
 
     // Without the stream endpoints nothing moves, least of all through endpoint 0, where a
     // transfer would become a write to controller memory.
     driver.vendorAddresses.clear();
     radar.inEndpoint = radar.outEndpoint = 0;
-    EXPECT_EQ(radar.ReadFrame(samples, 128, 1000), 0);
+    EXPECT_EQ(radar.ReadFrame(samples, 128, 1000, 128), 0);
     EXPECT_EQ(command(0xA010), 0);
     EXPECT_TRUE(driver.vendorAddresses.empty());
     EXPECT_EQ(samples.size(), 1024u);

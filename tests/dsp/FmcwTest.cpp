@@ -66,22 +66,22 @@ TEST(FmcwScales, WorkedNumbersAndZonesThatStayInsideTheProfile) {
     EXPECT_EQ(DetectionBins(kNaN, 40.0, rmax).begin, 0u);
 }
 
-TEST(FmcwWindow, FilterIsDesignedOnlyWhenTheBoundsChange) {
-    const double rmax = FmcwMaxRange(1024, 1e8);
-    ComplexVector spectrum;
-    double lowCut = kNaN, highCut = kNaN;
-    ASSERT_TRUE(RefreshBandFilter(spectrum, lowCut, highCut, {100, 200}, rmax));
-    ComplexVector expected(1024);
-    DesignBandFilter(expected, 100 * 0.5 / rmax, 200 * 0.5 / rmax);
-    EXPECT_EQ(spectrum, expected);
-
-    spectrum[3] = Complex(42.0, 0.0); // reused as it stands
-    EXPECT_FALSE(RefreshBandFilter(spectrum, lowCut, highCut, {100, 200}, rmax));
-    EXPECT_EQ(spectrum[3], Complex(42.0, 0.0));
-    EXPECT_TRUE(RefreshBandFilter(spectrum, lowCut, highCut, {100, 201}, rmax));
-    spectrum.resize(10); // a spectrum of the wrong length cannot be the designed one
-    EXPECT_TRUE(RefreshBandFilter(spectrum, lowCut, highCut, {100, 201}, rmax));
-    EXPECT_EQ(spectrum.size(), 1024u);
+TEST(FmcwWindow, FilterIsDesignedOnlyWhenTheBoundsOrTheScaleChange) {
+    const auto designed = [](SliderWindow w, double maximum) {
+        ComplexVector expected(1024);
+        DesignBandFilter(expected, w.low * 0.5 / maximum, w.high * 0.5 / maximum);
+        return expected;
+    };
+    // 128 then 256 samples per sweep: the same slider values are another band of the profile.
+    const double rmax = FmcwMaxRange(128, 1e8), twice = FmcwMaxRange(256, 1e8);
+    BandFilterCache cache;
+    ASSERT_TRUE(cache.Refresh({10, 20}, rmax));
+    EXPECT_EQ(cache.spectrum(), designed({10, 20}, rmax));
+    EXPECT_FALSE(cache.Refresh({10, 20}, rmax));
+    EXPECT_TRUE(cache.Refresh({10, 21}, rmax));
+    EXPECT_TRUE(cache.Refresh({11, 21}, rmax));
+    EXPECT_TRUE(cache.Refresh({11, 21}, twice));
+    EXPECT_EQ(cache.spectrum(), designed({11, 21}, twice));
 }
 
 TEST(FmcwRangeProfile, WindowFilterAndWeightsScaleTheBins) {
@@ -117,10 +117,9 @@ TEST(FmcwRangeVelocityMap, MatchesThePlainChainUnderEveryOption) {
     std::mt19937 random(5);
     std::uniform_real_distribution<double> count(0.0, 30000.0);
     const double rmax = FmcwMaxRange(128, 1e8), vmax = FmcwMaxVelocity(5.8e9, 0.5);
-    ComplexVector rangeFilter, velocityFilter;
-    double cuts[4] = {std::nan(""), std::nan(""), std::nan(""), std::nan("")};
-    RefreshBandFilter(rangeFilter, cuts[0], cuts[1], {10, 60}, rmax);
-    RefreshBandFilter(velocityFilter, cuts[2], cuts[3], {5, 20}, vmax);
+    BandFilterCache rangeFilter, velocityFilter;
+    rangeFilter.Refresh({10, 60}, rmax);
+    velocityFilter.Refresh({5, 20}, vmax);
     const ComplexVector weights = RangeWeights(kDopplerBins);
 
     FmcwRangeVelocityMapper mapper; // reused: nothing of one burst may leak into the next
@@ -139,9 +138,9 @@ TEST(FmcwRangeVelocityMap, MatchesThePlainChainUnderEveryOption) {
         options.subtractDC = c.options & 2;
         options.correctAmplitude = c.options & 4;
         if (c.options & 8) {
-            options.rangeFilter = rangeFilter;
+            options.rangeFilter = rangeFilter.spectrum();
             options.rangeWeights = weights;
-            options.velocityFilter = velocityFilter;
+            options.velocityFilter = velocityFilter.spectrum();
         }
         options.rows = (c.options & 16) ? MapRows::NearFirst : MapRows::FarFirst;
         const auto expected = tavrix::test::ReferenceRangeVelocityMap(burst, c.n, c.q, options);

@@ -57,7 +57,7 @@ protected:
         live->cycles(2);
         Tavrix::SampleBlock block;
         w.writeCommandBlock();
-        EXPECT_EQ(w.radarDevice->ReadFrame(block, samples, 60000), samples);
+        EXPECT_EQ(w.radarDevice->ReadFrame(block, samples, 60000, w.samplesPerSweep), samples);
         const std::string name = file(std::string(button) + ".dat");
         std::string error;
         EXPECT_TRUE(tavrix::record::writeRecording(

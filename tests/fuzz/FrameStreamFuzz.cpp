@@ -1,5 +1,6 @@
 // Input: one flag byte (bit 0: put 4096 bytes of flagged words in front, which must all be
-// ignored), a signed 16-bit sample count, then the stream.
+// ignored; bits 1..7: the sweep length, 0 for none), a signed 16-bit sample count, then the
+// stream.
 #include "device/FrameStream.h"
 
 #include <cstdint>
@@ -23,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 3)
         return 0;
     const bool stale = data[0] & 1;
+    const std::size_t sweep = data[0] >> 1;
     const std::int32_t count = static_cast<std::int16_t>(data[1] | (data[2] << 8));
     std::vector<std::uint8_t> stream;
     if (stale)
@@ -34,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(!bytes || *bytes == count * 4 + 8192);
 
     SampleBlock samples(7, {-1.0, -1.0});
-    const std::int32_t n = DecodeFrame(stream.data(), stream.size(), count, samples);
+    const std::int32_t n = DecodeFrame(stream.data(), stream.size(), count, sweep, samples);
     const std::size_t words = stream.size() / 2;
-    const std::size_t sync = FindSyncWord(stream.data(), stream.size());
+    const std::size_t sync = FindSyncWord(stream.data(), stream.size(), sweep);
 
     const std::int32_t wanted = count > 0 ? count : 0;
     Require(n >= 0 && n <= wanted);
@@ -44,8 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(sync >= kSyncSearchStartWord);
     if (words > kSyncSearchStartWord) {
         Require(sync <= words);
-        for (std::size_t k = kSyncSearchStartWord; k < sync; ++k)
-            Require((Word(stream, k) & kFrameFlag) == 0);
+        // Without a sweep length the first flag; with one, a flag, and none only when no
+        // word after the stale ones is flagged.
+        if (sweep == 0)
+            for (std::size_t k = kSyncSearchStartWord; k < sync; ++k)
+                Require((Word(stream, k) & kFrameFlag) == 0);
+        Require(sync < words || FindSyncWord(stream.data(), stream.size(), 0) == words);
         Require(sync == words || (Word(stream, sync) & kFrameFlag) != 0);
     }
     // Either the count asked for or every whole pair after the sync word.

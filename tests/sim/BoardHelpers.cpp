@@ -102,9 +102,10 @@ std::vector<std::uint16_t> read(sim::EmulatedBoard& board, std::size_t bytes) {
 }
 
 std::vector<std::complex<double>> frame(const std::vector<std::uint16_t>& words, int count) {
+    // Reads start on a pair, so the flag is looked for in Q words only.
     std::size_t k = 2048;
     while (k < words.size() && words[k] < 0x8000)
-        ++k;
+        k += 2;
     std::vector<std::complex<double>> out;
     for (; k + 1 < words.size() && out.size() < static_cast<std::size_t>(count); k += 2)
         out.emplace_back(words[k + 1], words[k] & 0x7FFF);

@@ -36,7 +36,8 @@ bool command(sim::EmulatedBoard& board, std::uint16_t word);
 // One read of `bytes` bytes as a host would make it: waits (on the board's clock) until they
 // are there. Empty when none will come.
 std::vector<std::uint16_t> read(sim::EmulatedBoard& board, std::size_t bytes);
-// The frame reader of the host: sync search from word 2048, then Q/I pairs.
+// The frame reader of the host: sync search from word 2048 among the Q words (reads of the
+// board start on a pair), then Q/I pairs.
 std::vector<std::complex<double>> frame(const std::vector<std::uint16_t>& words, int count);
 // Reads `count` frame-aligned samples the way the host does (count * 4 + 8192 bytes).
 std::vector<std::complex<double>> readFrame(sim::EmulatedBoard& board, int count);
