@@ -75,19 +75,30 @@ namespace {
 // How well a flag fits a frame start, best first.
 enum class Pairing { Holds, FirstSweepOnly, ReadEnds, Broken };
 
-// How well a flag at word `k` fits a frame start with sweeps of `n` pairs.
+// How well a flag at word `k` fits a frame start with sweeps of `n` pairs. Words at the flag's
+// position in later pairs must be Q words: clear, but at sweep starts, which may be flagged.
 Pairing CheckPairing(const std::uint8_t* bytes, std::size_t words, std::size_t k, std::size_t n) {
-    for (std::size_t j = 1; j < n; ++j) {
+    bool startFlagged = false;
+    bool partnerAboveMidScale = false; // the other word of the pairs reaches bit 15: an I word
+    std::size_t j = 1;
+    for (; j < kSyncSweepsChecked * n; ++j) {
         const std::size_t at = k + 2 * j;
         if (at >= words)
-            return Pairing::ReadEnds; // what there is agrees, but it is little
-        if (WordAt(bytes, at) & kFrameFlag)
+            break;
+        partnerAboveMidScale = partnerAboveMidScale || (WordAt(bytes, at - 1) & kFrameFlag);
+        const bool flagged = WordAt(bytes, at) & kFrameFlag;
+        if (j % n == 0)
+            startFlagged = startFlagged || flagged;
+        else if (flagged)
             return Pairing::Broken;
     }
-    const std::size_t next = k + 2 * n;
-    if (next < words && !(WordAt(bytes, next) & kFrameFlag))
-        return Pairing::FirstSweepOnly; // a board may flag only the first sweep of a frame
-    return Pairing::Holds;
+    if (j < n)
+        return Pairing::ReadEnds; // what there is agrees, but it is little
+    if (startFlagged || j == n)
+        return Pairing::Holds;
+    // A board may flag only the first sweep of a frame. Then an I word that happens to carry
+    // bit 15 before a stretch below mid-scale looks alike, unless its partners are Q words.
+    return partnerAboveMidScale ? Pairing::FirstSweepOnly : Pairing::Broken;
 }
 
 } // namespace
@@ -97,8 +108,9 @@ std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
     const std::size_t words = byteCount / 2;
     if (words <= kSyncSearchStartWord)
         return kSyncSearchStartWord;
-    // The earliest flag of each kind of fit; the best kind found wins.
-    std::size_t best[4] = {words, words, words, words};
+    // The earliest flag of each kind of fit; the best kind found wins. A flag the read
+    // contradicts is no frame start at all.
+    std::size_t best[3] = {words, words, words};
     for (std::size_t k = kSyncSearchStartWord; k < words; ++k) {
         if (!(WordAt(bytes, k) & kFrameFlag))
             continue;
@@ -107,6 +119,8 @@ std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
         const Pairing pairing = CheckPairing(bytes, words, k, samplesPerSweep);
         if (pairing == Pairing::Holds)
             return k;
+        if (pairing == Pairing::Broken)
+            continue;
         std::size_t& first = best[static_cast<int>(pairing)];
         first = std::min(first, k);
     }

@@ -11,6 +11,9 @@
 // part. The first 4096 bytes of every read are stale FIFO contents and never used.
 constexpr std::size_t kSyncSearchStartWord = 2048;
 constexpr std::uint16_t kFrameFlag = 0x8000;
+// Sweeps after a sync candidate that are looked at to judge it: enough for a slowly moving I
+// channel to show itself above mid-scale, little next to converting the read.
+constexpr std::size_t kSyncSweepsChecked = 8;
 
 using SampleBlock = std::vector<std::complex<double>>;
 
@@ -22,10 +25,10 @@ std::optional<std::int32_t> FrameTransferBytes(std::int32_t count);
 // flag set. A real converter's I word sits near mid-scale, so half of all I words carry bit 15
 // too; with `samplesPerSweep` known, a candidate counts only where the pairing holds: the
 // first words of the sweep's other pairs (Q words) have bit 15 clear and, where the read
-// holds it, the next sweep's first word has it set. Without a sweep length, or when no
-// candidate passes, the first candidate whose sweep is clear is taken (a board may flag only
-// the first sweep of a frame), else the first that nothing in the read contradicts, else the
-// first candidate. The word count when there is none; 2048 when the read holds 2048 words or fewer.
+// holds it, the next sweep's first word has it set. When none passes, the first candidate
+// whose sweep is clear is taken (a board may flag only the first sweep of a frame), else the
+// first whose sweep the read ends in. Without a sweep length, the first candidate. The word
+// count when there is none; 2048 when the read holds 2048 words or fewer.
 std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
                          std::size_t samplesPerSweep);
 

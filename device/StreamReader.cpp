@@ -174,7 +174,7 @@ bool StreamReader::decode(const std::uint8_t* bytes, std::size_t length, SampleB
     head.insert(head.end(), bytes, bytes + length);
     const std::uint64_t sweepWords = 2 * static_cast<std::uint64_t>(samplesPerSweep);
     const std::uint64_t searchEnd = kSyncSearchStartWord + sweepWords;
-    const std::uint64_t judged = std::min(searchEnd + sweepWords + 1, wanted / 2);
+    const std::uint64_t judged = std::min(searchEnd + kSyncSweepsChecked * sweepWords, wanted / 2);
     if (head.size() / 2 < judged)
         return true;
     const std::size_t sync =

@@ -119,6 +119,13 @@ TEST(FrameStream, SyncHoldsWhenHalfTheIWordsCarryBit15) {
                 SampleBlock samples;
                 ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), 2 * n, n, samples), 2 * n);
                 EXPECT_EQ(samples[1], std::complex<double>(words[sync + 3], words[sync + 2]));
+
+                // Without any flag, the flagged I words make no frame.
+                for (std::size_t k = sync; k < words.size(); k += 2)
+                    words[k] &= 0x7FFF;
+                const Bytes unflagged = fromWords(words);
+                EXPECT_LT(DecodeFrame(unflagged.data(), unflagged.size(), 2 * n, n, samples),
+                          static_cast<std::int32_t>(2 * n));
             }
         }
     }

@@ -134,12 +134,14 @@ TEST_F(StreamReaderOnBoard, LostAlignmentFailsTheReading) {
 // also the word just before the sync word), and a board that flags only the start of the
 // stream; the requests are small, so the sync is judged over several of them.
 TEST_F(StreamReaderOnBoard, RealBoardStreamsReadUnbroken) {
+    const auto midScale = [](std::uint64_t m, std::uint16_t& i) {
+        if ((m * 2654435761u >> 11) % 2 == 1 || m == kFirst - 1)
+            i |= 0x8000;
+    };
     const std::function<void(std::uint64_t, std::uint16_t&, std::uint16_t&)> tweaks[] = {
-        [](std::uint64_t m, std::uint16_t&, std::uint16_t& i) {
-            if ((m * 2654435761u >> 11) % 2 == 1 || m == kFirst - 1)
-                i |= 0x8000;
-        },
-        [](std::uint64_t m, std::uint16_t& q, std::uint16_t&) {
+        [&](std::uint64_t m, std::uint16_t&, std::uint16_t& i) { midScale(m, i); },
+        [&](std::uint64_t m, std::uint16_t& q, std::uint16_t& i) {
+            midScale(m, i);
             if (m != kFirst)
                 q &= 0x7FFF;
         },

@@ -46,12 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(sync >= kSyncSearchStartWord);
     if (words > kSyncSearchStartWord) {
         Require(sync <= words);
-        // Without a sweep length the first flag; with one, a flag, and none only when no
-        // word after the stale ones is flagged.
+        // Without a sweep length the first flag; with one, a flag or none.
         if (sweep == 0)
             for (std::size_t k = kSyncSearchStartWord; k < sync; ++k)
                 Require((Word(stream, k) & kFrameFlag) == 0);
-        Require(sync < words || FindSyncWord(stream.data(), stream.size(), 0) == words);
         Require(sync == words || (Word(stream, sync) & kFrameFlag) != 0);
     }
     // Either the count asked for or every whole pair after the sync word.

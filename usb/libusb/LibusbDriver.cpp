@@ -102,21 +102,40 @@ std::string pathOf(libusb_device* device) {
 
 } // namespace
 
-// One request in flight or completed: the libusb transfer and what the caller asked for.
+// One libusb transfer of a request. Control and isochronous requests have one; a data
+// transfer moves the caller's buffer in pieces, several of them queued at once.
+struct LibusbDriver::Piece {
+    Request* request = nullptr;
+    std::unique_ptr<libusb_transfer, TransferDeleter> transfer;
+    std::uint32_t offset = 0; // where in the caller's buffer it starts
+    bool busy = false;        // submitted, and its callback has not run yet
+};
+
+// One request in flight or completed: its libusb transfers and what the caller asked for.
 struct LibusbDriver::Request {
-    LibusbDriver* driver = nullptr;
     UsbTransferId id = kNoUsbTransfer;
     UsbHandle handle = kInvalidUsbHandle;
     std::uint8_t endpoint = 0;
-    std::unique_ptr<libusb_transfer, TransferDeleter> transfer;
-    int done = 0; // set by the callback; libusb's event loop watches it
-    bool cancelRequested = false;
+    std::vector<Piece> pieces; // never resized once one was submitted: libusb points into it
+    int busy = 0;              // pieces in flight
+    int done = 0;              // set once all pieces are back; libusb's event loop watches it
     UsbTransferResult result;
 
-    // Data transfers: the caller's buffer, moved piece by piece.
+    // Data transfers: the caller's buffer.
     std::uint8_t* data = nullptr;
     std::uint32_t length = 0;
-    std::uint32_t offset = 0;
+    std::uint32_t next = 0;       // start of the part no piece has been sent for yet
+    std::uint32_t contiguous = 0; // bytes in place from the start, with no piece missing
+    bool ending = false;          // no further piece goes out
+    bool broken = false;          // a piece came back not full: `contiguous` is final
+    libusb_transfer_status brokenBy = LIBUSB_TRANSFER_COMPLETED;
+    UsbTransferResult endedBy; // status words of whatever ended the transfer early
+    struct Back {
+        std::uint32_t offset, moved;
+        bool full;
+        libusb_transfer_status status;
+    };
+    std::vector<Back> early; // pieces back before a piece in front of them
 
     // Control transfers: setup packet and data stage live in our own buffer.
     std::vector<std::uint8_t> control;
@@ -380,16 +399,79 @@ UsbBegin LibusbDriver::failed(UsbHandle handle, std::uint8_t endpoint, int libus
 }
 
 UsbBegin LibusbDriver::submit(std::unique_ptr<Request> request) {
-    request->driver = this;
-    request->transfer->user_data = request.get();
-    request->transfer->callback = &LibusbDriver::onTransfer;
-    const int rc = libusb_submit_transfer(request->transfer.get());
-    if (rc != LIBUSB_SUCCESS)
-        return failed(request->handle, request->endpoint, rc);
-    request->id = nextId++;
-    const UsbTransferId id = request->id;
+    for (Piece& piece : request->pieces) {
+        piece.request = request.get();
+        piece.transfer->user_data = &piece;
+        piece.transfer->callback = &LibusbDriver::onTransfer;
+    }
+    Request& r = *request;
+    if (r.control.empty() && r.isoPackets == 0) {
+        // All pieces that may be queued go out now, so the endpoint has the next one at hand
+        // whenever one fills.
+        for (std::size_t i = 0; i < r.pieces.size() && (i == 0 || r.next < r.length); ++i) {
+            const int rc = submitPiece(r.pieces[i]);
+            if (rc == LIBUSB_SUCCESS)
+                continue;
+            if (i == 0)
+                return failed(r.handle, r.endpoint, rc);
+            // usbfs memory is shared by all programs: with less of it, fewer pieces queue.
+            if (rc != LIBUSB_ERROR_NO_MEM)
+                endEarly(r, LIBUSB_TRANSFER_ERROR, rc);
+            break;
+        }
+    } else {
+        const int rc = libusb_submit_transfer(r.pieces[0].transfer.get());
+        if (rc != LIBUSB_SUCCESS)
+            return failed(r.handle, r.endpoint, rc);
+        r.pieces[0].busy = true;
+        r.busy = 1;
+    }
+    r.id = nextId++;
+    const UsbTransferId id = r.id;
     requests.emplace(id, std::move(request));
     return {UsbBeginState::Pending, id};
+}
+
+int LibusbDriver::submitPiece(Piece& piece) {
+    Request& r = *piece.request;
+    libusb_transfer* t = piece.transfer.get();
+    t->buffer = r.data + r.next;
+    t->length = static_cast<int>(std::min(r.length - r.next, kMaxPiece));
+    const int rc = libusb_submit_transfer(t);
+    if (rc != LIBUSB_SUCCESS)
+        return rc;
+    piece.offset = r.next;
+    piece.busy = true;
+    ++r.busy;
+    r.next += static_cast<std::uint32_t>(t->length);
+    return rc;
+}
+
+bool LibusbDriver::endEarly(Request& request, int why, int libusbError) {
+    if (!request.ending) {
+        request.ending = true;
+        if (libusbError != 0)
+            setError(request.endedBy, libusbError);
+        else
+            setStatus(request.endedBy, static_cast<libusb_transfer_status>(why));
+    }
+    // Last piece first: were the first one cancelled first, the controller could move on to
+    // the next and fill it with bytes that no longer follow on.
+    std::vector<Piece*> busy;
+    for (Piece& piece : request.pieces) {
+        if (piece.busy)
+            busy.push_back(&piece);
+    }
+    std::sort(busy.begin(), busy.end(),
+              [](const Piece* a, const Piece* b) { return a->offset > b->offset; });
+    bool cancelled = true;
+    for (Piece* piece : busy) {
+        // NOT_FOUND: the piece completed meanwhile (or is being cancelled already); its
+        // callback comes with the next events all the same.
+        const int rc = libusb_cancel_transfer(piece->transfer.get());
+        cancelled = cancelled && (rc == LIBUSB_SUCCESS || rc == LIBUSB_ERROR_NOT_FOUND);
+    }
+    return cancelled;
 }
 
 UsbBegin LibusbDriver::beginControl(UsbHandle handle, const UsbSetup& setup, std::uint8_t* data,
@@ -404,7 +486,8 @@ UsbBegin LibusbDriver::beginControl(UsbHandle handle, const UsbSetup& setup, std
         return failed(handle, 0, LIBUSB_ERROR_NO_MEM);
 
     auto request = std::make_unique<Request>();
-    request->transfer.reset(raw);
+    request->pieces.resize(1);
+    request->pieces[0].transfer.reset(raw);
     request->handle = handle;
     request->endpoint = 0;
     request->controlData = data;
@@ -446,7 +529,8 @@ UsbBegin LibusbDriver::beginTransfer(UsbHandle handle, std::uint8_t endpoint, st
         libusb_transfer* raw = libusb_alloc_transfer(static_cast<int>(packets));
         if (!raw)
             return failed(handle, endpoint, LIBUSB_ERROR_NO_MEM);
-        request->transfer.reset(raw);
+        request->pieces.resize(1);
+        request->pieces[0].transfer.reset(raw);
         request->isoPackets = static_cast<std::uint32_t>(packets);
         libusb_fill_iso_transfer(raw, h, endpoint, data, static_cast<int>(length),
                                  static_cast<int>(packets), nullptr, nullptr, 0);
@@ -457,24 +541,30 @@ UsbBegin LibusbDriver::beginTransfer(UsbHandle handle, std::uint8_t endpoint, st
         return submit(std::move(request));
     }
 
-    libusb_transfer* raw = libusb_alloc_transfer(0);
-    if (!raw)
-        return failed(handle, endpoint, LIBUSB_ERROR_NO_MEM);
-    request->transfer.reset(raw);
-    // Bulk also serves interrupt endpoints: the kernel sends each URB the endpoint's own way.
-    // The time-out is the caller's business (waitTransfer), so libusb gets none.
-    libusb_fill_bulk_transfer(raw, h, endpoint, data, static_cast<int>(std::min(length, kMaxPiece)),
-                              nullptr, nullptr, 0);
+    const std::uint64_t pieces = (std::uint64_t{length} + kMaxPiece - 1) / kMaxPiece;
+    request->pieces.resize(static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(pieces, 1, static_cast<std::uint64_t>(kPiecesInFlight))));
+    for (Piece& piece : request->pieces) {
+        libusb_transfer* raw = libusb_alloc_transfer(0);
+        if (!raw)
+            return failed(handle, endpoint, LIBUSB_ERROR_NO_MEM);
+        piece.transfer.reset(raw);
+        // Bulk also serves interrupt endpoints: the kernel sends each URB the endpoint's own
+        // way. The time-out is the caller's business (waitTransfer), so libusb gets none.
+        libusb_fill_bulk_transfer(raw, h, endpoint, nullptr, 0, nullptr, nullptr, 0);
+    }
     return submit(std::move(request));
 }
 
 void LibusbDriver::onTransfer(libusb_transfer* transfer) {
-    auto* request = static_cast<Request*>(transfer->user_data);
-    request->driver->completed(*request);
+    completed(*static_cast<Piece*>(transfer->user_data));
 }
 
-void LibusbDriver::completed(Request& request) {
-    libusb_transfer* t = request.transfer.get();
+void LibusbDriver::completed(Piece& piece) {
+    Request& request = *piece.request;
+    piece.busy = false;
+    --request.busy;
+    libusb_transfer* t = piece.transfer.get();
     if (!request.control.empty()) {
         const auto moved = static_cast<std::uint32_t>(std::max(t->actual_length, 0));
         if (request.controlIn && moved > 0)
@@ -487,27 +577,62 @@ void LibusbDriver::completed(Request& request) {
             moved += t->iso_packet_desc[i].actual_length;
         request.result.bytes = moved;
     } else {
-        // Cancelled and failed pieces still report what they moved.
-        const auto moved = static_cast<std::uint32_t>(std::max(t->actual_length, 0));
-        request.offset += moved;
-        request.result.bytes = request.offset;
-        const bool fullPiece = moved == static_cast<std::uint32_t>(t->length);
-        if (t->status == LIBUSB_TRANSFER_COMPLETED && fullPiece && !request.cancelRequested &&
-            request.offset < request.length) {
-            t->buffer = request.data + request.offset;
-            t->length = static_cast<int>(std::min(request.length - request.offset, kMaxPiece));
-            const int rc = libusb_submit_transfer(t);
-            if (rc == LIBUSB_SUCCESS)
-                return; // next piece in flight
-            request.result.collected = true;
-            setError(request.result, rc);
-            request.done = 1;
-            return;
-        }
+        dataPieceBack(piece);
+        return;
     }
     request.result.collected = true;
     setStatus(request.result, t->status);
     request.done = 1;
+}
+
+void LibusbDriver::dataPieceBack(Piece& piece) {
+    Request& r = *piece.request;
+    libusb_transfer* t = piece.transfer.get();
+    // Cancelled and failed pieces still report what they moved.
+    const auto moved = static_cast<std::uint32_t>(std::max(t->actual_length, 0));
+    const bool full =
+        t->status == LIBUSB_TRANSFER_COMPLETED && moved == static_cast<std::uint32_t>(t->length);
+    r.early.push_back({piece.offset, moved, full, t->status});
+    // Count the pieces that continue the bytes in place. One that is not full ends them: what
+    // the pieces behind it moved does not follow on.
+    const auto atEnd = [&r](const Request::Back& b) { return b.offset == r.contiguous; };
+    while (!r.broken) {
+        const auto it = std::find_if(r.early.begin(), r.early.end(), atEnd);
+        if (it == r.early.end())
+            break;
+        const Request::Back back = *it;
+        r.early.erase(it);
+        r.contiguous += back.moved;
+        r.broken = !back.full;
+        r.brokenBy = back.status;
+    }
+
+    if (!full) {
+        // A short piece ends the transfer as it stands, an error or a cancel ends it so: the
+        // pieces behind it must not wait for data that belongs to no one.
+        if (!r.ending)
+            endEarly(r, t->status);
+    } else if (!r.ending && r.next < r.length) {
+        const int rc = submitPiece(piece);
+        // Out of usbfs memory with other pieces queued: go on with those.
+        if (rc != LIBUSB_SUCCESS && (rc != LIBUSB_ERROR_NO_MEM || r.busy == 0))
+            endEarly(r, LIBUSB_TRANSFER_ERROR, rc);
+    }
+    if (r.busy == 0 && (r.ending || r.next >= r.length))
+        conclude(r);
+}
+
+void LibusbDriver::conclude(Request& r) {
+    r.result.bytes = r.contiguous;
+    if (r.broken ? r.brokenBy == LIBUSB_TRANSFER_COMPLETED : r.contiguous == r.length) {
+        setStatus(r.result, LIBUSB_TRANSFER_COMPLETED);
+    } else {
+        // A piece cancelled because another failed shows the failure, not the cancel.
+        r.result.usbStatus = r.endedBy.usbStatus;
+        r.result.systemStatus = r.endedBy.systemStatus;
+    }
+    r.result.collected = true;
+    r.done = 1;
 }
 
 bool LibusbDriver::handleEventsUntil(const int& done, std::uint32_t timeoutMs) {
@@ -547,9 +672,9 @@ UsbTransferResult LibusbDriver::finishTransfer(UsbTransferId id, UsbIsoPacket* i
     if (it == requests.end() || !it->second->done)
         return {};
     Request& request = *it->second;
-    if (isoPackets && request.isoPackets > 0 && request.transfer) {
+    if (isoPackets && request.isoPackets > 0) {
         for (std::uint32_t i = 0; i < request.isoPackets; ++i) {
-            const libusb_iso_packet_descriptor& d = request.transfer->iso_packet_desc[i];
+            const libusb_iso_packet_descriptor& d = request.pieces[0].transfer->iso_packet_desc[i];
             UsbTransferResult packet;
             setStatus(packet, d.status);
             isoPackets[i] = {d.actual_length, packet.usbStatus};
@@ -563,26 +688,20 @@ UsbTransferResult LibusbDriver::finishTransfer(UsbTransferId id, UsbIsoPacket* i
 bool LibusbDriver::abortEndpoint(UsbHandle handle, std::uint8_t endpoint) {
     if (opened.find(handle) == opened.end())
         return false;
+    bool cancelled = true;
     for (auto& [id, request] : requests) {
-        if (request->handle != handle || request->endpoint != endpoint || request->done)
-            continue;
-        request->cancelRequested = true;
-        // NOT_FOUND: the transfer completed meanwhile; its callback comes with the next events.
-        const int rc = libusb_cancel_transfer(request->transfer.get());
-        if (rc != LIBUSB_SUCCESS && rc != LIBUSB_ERROR_NOT_FOUND)
-            return false;
+        if (request->handle == handle && request->endpoint == endpoint && !request->done)
+            cancelled = endEarly(*request, LIBUSB_TRANSFER_CANCELLED) && cancelled;
     }
-    return true;
+    return cancelled;
 }
 
 void LibusbDriver::cancelAndDrain(UsbHandle handle) {
+    // Whatever the cancels say (NOT_FOUND: completing already; NO_DEVICE: unplugged), every
+    // piece comes back through its callback, which is what we wait for below.
     for (auto& [id, request] : requests) {
-        if (request->handle != handle || request->done)
-            continue;
-        request->cancelRequested = true;
-        // Whatever the cancel says (NOT_FOUND: completing already; NO_DEVICE: unplugged), the
-        // transfer comes back through its callback, which is what we wait for below.
-        static_cast<void>(libusb_cancel_transfer(request->transfer.get()));
+        if (request->handle == handle && !request->done)
+            endEarly(*request, LIBUSB_TRANSFER_CANCELLED);
     }
     for (auto& [id, request] : requests) {
         if (request->handle == handle)

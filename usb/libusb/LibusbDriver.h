@@ -5,8 +5,9 @@
 //
 // Requests are libusb's asynchronous transfers: begin submits, waitTransfer handles events
 // until the request completes or the time-out passes, abortEndpoint cancels, and the cancelled
-// request is reaped by waiting again. Transfers larger than the kernel's buffer limit move in
-// consecutive pieces that look like one request.
+// request is reaped by waiting again. A data transfer larger than one piece moves in pieces
+// that look like one request; several of them stay queued so that the endpoint never idles
+// between two of them (the board's FIFO would overflow within a millisecond).
 
 #include "usb/UsbDriver.h"
 
@@ -26,9 +27,13 @@ public:
     static constexpr std::uint16_t kVendorId = 0x04B4;
     // Our own version as a driver: transfers move straight into the caller's buffer.
     static constexpr std::uint32_t kVersion = 0x02000000;
-    // Largest piece of a data transfer: usbfs buffers count against a system-wide limit
-    // (16 MB by default), so one piece stays well below it. A multiple of 512.
-    static constexpr std::uint32_t kMaxPiece = 4u << 20;
+    // Largest piece of a data transfer, a multiple of 512 so that only the last piece can end
+    // with a short packet.
+    static constexpr std::uint32_t kMaxPiece = 1u << 20;
+    // Pieces of one transfer queued at once. usbfs buffers of all programs count against a
+    // system-wide limit (16 MB by default): a transfer holds at most 4 MiB of it, and goes on
+    // with fewer pieces queued when the kernel has no room for another.
+    static constexpr int kPiecesInFlight = 4;
     // Linux carries at most one page in the data stage of a control transfer.
     static constexpr std::uint16_t kMaxControlData = 4096;
     // How long a reset may take to bring back a device that re-enumerated.
@@ -73,6 +78,7 @@ public:
         void operator()(libusb_transfer* transfer) const;
     };
     struct Request;
+    struct Piece;
 
 private:
     struct Open {
@@ -95,9 +101,17 @@ private:
     // back; they stay to be finished.
     void cancelAndDrain(UsbHandle handle);
     UsbBegin failed(UsbHandle handle, std::uint8_t endpoint, int libusbError);
+    // Submits the request's first piece (for data transfers: as many as may be queued).
     UsbBegin submit(std::unique_ptr<Request> request);
+    // Sends `piece` off for the next part of its request's buffer.
+    static int submitPiece(Piece& piece);
+    // No further piece goes out; those in flight are cancelled. `why` is the outcome unless
+    // the pieces that came back tell otherwise. False when a cancel failed.
+    static bool endEarly(Request& request, int why, int libusbError = 0);
     static void onTransfer(libusb_transfer* transfer);
-    void completed(Request& request);
+    static void completed(Piece& piece);
+    static void dataPieceBack(Piece& piece);
+    static void conclude(Request& request);
 
     std::unique_ptr<libusb_context, ContextDeleter> context;
     std::string initErrorText;

@@ -49,6 +49,7 @@ struct UmockdevBus::Urb {
     UMockdevIoctlData* data = nullptr;   // the usbdevfs_urb in the client, our reference
     UMockdevIoctlData* buffer = nullptr; // its data buffer
     bool stream = false;                 // an open read of the board's sample stream
+    std::size_t charged = 0;             // usbfs memory it holds until reaped
 
     ~Urb() {
         g_clear_object(&buffer);
@@ -60,14 +61,16 @@ struct UmockdevBus::Urb {
 };
 
 struct UmockdevBus::Port {
+    UmockdevBus* bus = nullptr;
     std::shared_ptr<sim::EmulatedBoard> board;
+    std::shared_ptr<sim::VirtualClock> clock; // the board's
     std::string syspath, devnode;
     UMockdevIoctlBase* handler = nullptr;
     bool claimed = false;
     bool gone = false; // unplugged
     std::vector<std::unique_ptr<Urb>> pending, done;
     std::vector<std::uint32_t> submitted; // lengths of the data URBs
-    std::mutex* lock = nullptr;
+    bool streamedBefore = false;          // a stream URB was submitted before
 
     void finish(std::unique_ptr<Urb> urb, int status, std::size_t actual) {
         if (urb->stream)
@@ -83,21 +86,30 @@ struct UmockdevBus::Port {
         return urb;
     }
 
-    // Completes the stream reads the board has data for; waiting costs no time.
+    // The first stream URB queued: the one the board's packets go into.
+    std::size_t streamHead() const {
+        std::size_t i = 0;
+        while (i < pending.size() && !(pending[i] && pending[i]->stream))
+            ++i;
+        return i;
+    }
+
+    // The host waits for a URB: board time runs until the oldest stream URB has its data.
+    // Nothing more completes until the host has taken it, so the host answers each completion
+    // while the URBs queued behind it are still pending.
     void progress() {
-        for (std::size_t i = 0; i < pending.size();) {
-            Urb& urb = *pending[i];
-            const std::size_t need =
-                std::min<std::size_t>(urb.length(), board->faults.shortRead.value_or(~0u));
-            const double ready = urb.stream ? board->streamReadyTime(need) : INFINITY;
-            if (!std::isfinite(ready)) {
-                ++i;
-                continue;
-            }
-            board->clock().sleepUntil(ready);
-            const std::size_t got = board->readStream(urb.bytes(), need);
-            finish(take(pending, i), 0, got);
-        }
+        const std::size_t i = streamHead();
+        if (!done.empty() || i == pending.size())
+            return;
+        Urb& urb = *pending[i];
+        const std::size_t need =
+            std::min<std::size_t>(urb.length(), board->faults.shortRead.value_or(~0u));
+        const double ready = board->streamReadyTime(need);
+        if (!std::isfinite(ready))
+            return;
+        board->clock().sleepUntil(ready);
+        const std::size_t got = board->readStream(urb.bytes(), need);
+        finish(take(pending, i), 0, got);
     }
 
     void failAll(int status) {
@@ -120,10 +132,14 @@ struct UmockdevBus::Port {
         }
         urb->header().status = 0;
         urb->header().actual_length = 0;
+        urb->charged = urb->length();
+        if (bus->urbMemory + urb->charged > bus->urbMemoryLimit)
+            return ENOMEM;
 
         if (h.type == USBDEVFS_URB_TYPE_CONTROL) {
             if (urb->length() < kSetupSize)
                 return EINVAL;
+            bus->urbMemory += urb->charged;
             const std::uint8_t* s = urb->bytes();
             sim::ControlSetup setup;
             setup.requestType = s[0];
@@ -141,11 +157,18 @@ struct UmockdevBus::Port {
         if (!board->endpoint(h.endpoint))
             return ENOENT; // not an endpoint of the running alternate setting
         claimed = true;    // usbfs claims the interface of a data endpoint on first use
+        bus->urbMemory += urb->charged;
         submitted.push_back(static_cast<std::uint32_t>(urb->length()));
         if (h.endpoint & 0x80) {
             urb->stream = h.endpoint == sim::EmulatedBoard::kStreamEndpoint;
-            if (urb->stream)
+            if (urb->stream) {
+                // With no read queued the endpoint idled: the host needed its turnaround to
+                // come back, and the board went on sampling into its FIFO.
+                if (streamedBefore && streamHead() == pending.size())
+                    clock->advance(kHostTurnaround);
+                streamedBefore = true;
                 board->beginStreamRead();
+            }
             pending.push_back(std::move(urb));
         } else if (const std::size_t n = urb->length();
                    board->acceptOut(h.endpoint, urb->bytes(), n)) {
@@ -166,10 +189,12 @@ struct UmockdevBus::Port {
             ++i;
         if (i == pending.size())
             return EINVAL; // completed already
+        const bool filling = i == streamHead();
         std::unique_ptr<Urb> urb = take(pending, i);
-        // Whole packets that arrived before the cancel are in the buffer.
+        // Whole packets that arrived before the cancel are in the buffer of the URB they went
+        // into; those queued behind it have none.
         std::size_t got = 0;
-        if (urb->stream) {
+        if (filling) {
             got = std::min(urb->length(), board->streamAvailableBy(board->clock().now()));
             got = board->readStream(urb->bytes(), got - got % kPacket);
         }
@@ -179,9 +204,9 @@ struct UmockdevBus::Port {
 
     // The errno for the client, 0 on success, -1 when the request was completed here.
     int handle(gulong request, UMockdevIoctlData* arg, UMockdevIoctlClient* client) {
-        if (!gone)
-            progress();
         if (request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) {
+            if (!gone)
+                progress();
             if (done.empty())
                 return gone ? ENODEV : EAGAIN;
             // The argument points at the caller's `struct usbdevfs_urb *`.
@@ -189,6 +214,7 @@ struct UmockdevBus::Port {
             if (!slot)
                 return EFAULT;
             std::unique_ptr<Urb> urb = take(done, 0);
+            bus->urbMemory -= urb->charged;
             umockdev_ioctl_data_set_ptr(slot, 0, urb->data);
             umockdev_ioctl_client_complete(client, 0, 0);
             g_object_unref(slot);
@@ -260,7 +286,7 @@ UmockdevBus::~UmockdevBus() {
 int UmockdevBus::handleIoctl(void*, void* client, void* user) {
     auto* port = static_cast<Port*>(user);
     auto* c = static_cast<UMockdevIoctlClient*>(client);
-    std::lock_guard<std::mutex> guard(*port->lock);
+    std::lock_guard<std::mutex> guard(port->bus->lock);
     const int error =
         port->handle(umockdev_ioctl_client_get_request(c), umockdev_ioctl_client_get_arg(c), c);
     if (error >= 0)
@@ -269,12 +295,23 @@ int UmockdevBus::handleIoctl(void*, void* client, void* user) {
 }
 
 int UmockdevBus::plug(const sim::Scene& scene) {
+    auto clock = std::make_shared<sim::VirtualClock>();
+    return attach(std::make_shared<sim::EmulatedBoard>(scene, clock), clock);
+}
+
+int UmockdevBus::plug(std::shared_ptr<sim::SampleSource> source) {
+    auto clock = std::make_shared<sim::VirtualClock>();
+    return attach(std::make_shared<sim::EmulatedBoard>(std::move(source), clock), clock);
+}
+
+int UmockdevBus::attach(std::shared_ptr<sim::EmulatedBoard> board,
+                        std::shared_ptr<sim::VirtualClock> clock) {
     const int index = static_cast<int>(ports.size());
     const int address = 2 + index;
     auto port = std::make_unique<Port>();
-    port->lock = &lock;
-    port->board =
-        std::make_shared<sim::EmulatedBoard>(scene, std::make_shared<sim::VirtualClock>());
+    port->bus = this;
+    port->board = std::move(board);
+    port->clock = std::move(clock);
     port->board->setAddress(static_cast<std::uint8_t>(address));
     port->syspath = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(index + 1);
     const sim::BoardIdentity& id = port->board->identity();
@@ -348,4 +385,9 @@ void UmockdevBus::withBoard(int board, const std::function<void(sim::EmulatedBoa
 std::vector<std::uint32_t> UmockdevBus::takeSubmitted(int board) {
     std::lock_guard<std::mutex> guard(lock);
     return std::exchange(ports.at(static_cast<std::size_t>(board))->submitted, {});
+}
+
+void UmockdevBus::limitUrbMemory(std::size_t bytes) {
+    std::lock_guard<std::mutex> guard(lock);
+    urbMemoryLimit = bytes;
 }
