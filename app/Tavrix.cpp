@@ -52,6 +52,7 @@ Tavrix::Tavrix(UsbDriver& usbDriver, QWidget* parent) : QMainWindow(parent) {
     connect(ui.sdrCamera_DevicesList, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &Tavrix::setActiveCamera);
     connect(ui.sdrCamera_Status, &QPushButton::clicked, this, &Tavrix::setCameraStatus);
+    addLayoutMenu();
 }
 
 Tavrix::~Tavrix() {

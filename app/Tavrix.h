@@ -16,7 +16,9 @@
 #include <optional>
 #include <vector>
 
+class QCloseEvent;
 class QDockWidget;
+class QSettings;
 class QLabel;
 class QTimer;
 class QVideoWidget;
@@ -49,6 +51,15 @@ public:
 
     // Loads the embedded controller program into the board; true when every record arrived.
     bool UpdateFirmware();
+
+    // Restores the window's geometry and dock layout, the folders last used, the device model
+    // and the camera from `store`, and keeps it to store them again when the window closes.
+    // True when `store` held a window to restore. Without a store nothing is remembered.
+    bool rememberStateIn(QSettings* store);
+    // Writes what rememberStateIn() restores.
+    void storeState();
+    // Back to the layout the window was built with.
+    void resetLayout();
 
     // Replaces where the cameras come from (tests give a fake) and refreshes the list.
     void setCameraSource(std::unique_ptr<tavrix::camera::CameraSource> source);
@@ -114,9 +125,15 @@ public:
     // Sends the command block of `operatingWord`; true when all of it reached the board.
     bool writeCommandBlock();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     // Construction helpers, in the order the constructor runs them.
     void connectControls();
+    // Lists the boards found (or "No Devices Found"); the number found.
+    std::int32_t refreshDeviceList();
+    void addLayoutMenu();
     void addPlotLegends();
     void createCameraDock();
 
@@ -184,6 +201,12 @@ public:
     std::unique_ptr<tavrix::camera::CameraSource> cameraSource; // where the cameras come from
     QVideoWidget* cameraView = nullptr;
     QDockWidget* cameraDock = nullptr;
+
+    // Remembered between runs when the program gives a store.
+    QSettings* settings = nullptr;
+    QByteArray originalLayout;
+    QString recordingFolder; // empty: the working folder
+    QString exportFolder;
 
     QTimer* acquisitionTimer = nullptr;
     std::uint32_t updateIntervalMs = 0;

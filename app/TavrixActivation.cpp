@@ -11,6 +11,12 @@ namespace {
 constexpr int kOperatingParametersPage = 0;
 constexpr int kCameraControlsPage = 4;
 
+// Gives the logged-in user the controller's default identity, as the packaged rule does.
+constexpr const char* kUdevRuleCommand =
+    "echo 'SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"04b4\", "
+    "ATTR{idProduct}==\"8613\", TAG+=\"uaccess\"' | sudo tee /etc/udev/rules.d/60-tavrix.rules "
+    "&& sudo udevadm control --reload-rules && sudo udevadm trigger";
+
 } // namespace
 
 void Tavrix::setDisplayControlsEnabled(bool on) {
@@ -19,16 +25,32 @@ void Tavrix::setDisplayControlsEnabled(bool on) {
 }
 
 void Tavrix::on_buttonRefreshDeviceList_clicked() {
+    if (refreshDeviceList() > 0)
+        return;
+    // Said when the user asks (or at start-up); after a failure its own message stays.
+    if (radarDevice->deniedBoards > 0)
+        statusBar()->showMessage(
+            tr("A radar board is connected, but this user may not open it. Install the udev "
+               "rule once, then plug the board in again: %1")
+                .arg(QString::fromLatin1(kUdevRuleCommand)));
+    else
+        statusBar()->showMessage(
+            tr("No radar board found: check its USB cable and power, then press "
+               "\"Refresh\". To try Tavrix without a board: tavrix --simulate"));
+}
+
+std::int32_t Tavrix::refreshDeviceList() {
     const std::int32_t boards = radarDevice->EnumerateDevices();
     ui.comboDevices->clear();
     if (boards < 1) {
         ui.buttonActivateDevice->setEnabled(false);
         ui.comboDevices->addItem(QStringLiteral("No Devices Found"));
-        return;
+        return boards;
     }
     for (std::int32_t i = 0; i < boards; ++i)
         ui.comboDevices->addItem(QStringLiteral("Velmora USB SDR"));
     ui.buttonActivateDevice->setEnabled(true);
+    return boards;
 }
 
 void Tavrix::on_buttonActivateDevice_clicked() {
@@ -87,13 +109,13 @@ void Tavrix::activate() {
 void Tavrix::failActivation(const QString& message) {
     ui.buttonActivateDevice->setChecked(false);
     statusBar()->showMessage(message);
-    on_buttonRefreshDeviceList_clicked();
+    refreshDeviceList();
     setDisplayControlsEnabled(false);
 }
 
 // Program or parameters refused: the button stays checked, so the next click deactivates.
 void Tavrix::abandonActivation() {
-    on_buttonRefreshDeviceList_clicked();
+    refreshDeviceList();
     setDisplayControlsEnabled(false);
 }
 
@@ -156,6 +178,6 @@ void Tavrix::stopAcquisition(const QString& message) {
         acquisitionTimer->stop();
     ui.buttonActivateDevice->setChecked(false);
     statusBar()->showMessage(message);
-    on_buttonRefreshDeviceList_clicked();
+    refreshDeviceList();
     setDisplayControlsEnabled(false);
 }

@@ -58,11 +58,15 @@ void Tavrix::exportPlotImage(QwtPlot* plot, const QString& baseName) {
         if (!images.isEmpty())
             filters << tr("Images (%1)").arg(images.join(QLatin1Char(' ')));
         // Exports of the same view and format replace each other without asking.
+        const QString name = baseName + QLatin1Char('.') + suffix;
         const QString fileName =
-            askSaveFileName({tr("Export File Name"), baseName + QLatin1Char('.') + suffix,
+            askSaveFileName({tr("Export File Name"),
+                             exportFolder.isEmpty() ? name : QDir(exportFolder).filePath(name),
                              filters.join(QStringLiteral(";;")), false});
-        if (!fileName.isEmpty())
+        if (!fileName.isEmpty()) {
+            exportFolder = QFileInfo(fileName).absolutePath();
             renderPlot(renderer, plot, fileName);
+        }
     }
 
     if (wasStreaming)

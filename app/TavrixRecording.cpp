@@ -30,10 +30,13 @@ constexpr std::int64_t kLargestRead = (std::numeric_limits<std::int32_t>::max() 
 // Samples formatted and written between two progress updates.
 constexpr std::size_t kWriteChunk = 1 << 16;
 
-// Where to save a recording just made: the default name carries the moment it completed.
-Tavrix::SaveFileQuestion recordingQuestion() {
+// Where to save a recording just made: the default name carries the moment it completed, in
+// the folder of the last recording saved.
+Tavrix::SaveFileQuestion recordingQuestion(const QString& folder) {
+    const QString name =
+        QString::fromStdString(tavrix::record::defaultRecordingName(std::time(nullptr)));
     return {Tavrix::tr("Save Recorded Session"),
-            QString::fromStdString(tavrix::record::defaultRecordingName(std::time(nullptr))),
+            folder.isEmpty() ? name : QDir(folder).filePath(name),
             Tavrix::tr("Complex Samples (*.dat)"), true};
 }
 
@@ -112,7 +115,7 @@ void Tavrix::recordBegin() {
     ui.recordStatus->setText(goodText);
     // The samples exist nowhere else: a file that cannot be written brings the dialog back
     // until the user saves them or decides to let them go.
-    SaveFileQuestion question = recordingQuestion();
+    SaveFileQuestion question = recordingQuestion(recordingFolder);
     bool failedBefore = false;
     for (;;) {
         const QString fileName = askSaveFileName(question);
@@ -124,6 +127,7 @@ void Tavrix::recordBegin() {
         }
         if (WriteRecording(block, fileName)) {
             ui.recordStatus->setText(goodText);
+            recordingFolder = QFileInfo(fileName).absolutePath();
             break;
         }
         failedBefore = true;
@@ -140,7 +144,8 @@ bool Tavrix::recordInParts(std::int64_t count, int durationSeconds, double sampl
     tavrix::record::RecordingWriter writer;
     QString partPath;
     QString whyNot;
-    for (const QString& folder : {QDir::currentPath(), QDir::tempPath()}) {
+    const QString proposed = recordingFolder.isEmpty() ? QDir::currentPath() : recordingFolder;
+    for (const QString& folder : {proposed, QDir::tempPath()}) {
         QTemporaryFile file(QDir(folder).filePath(QStringLiteral("tavrix-recording-XXXXXX.part")));
         file.setAutoRemove(false);
         if (!file.open()) {
@@ -250,7 +255,7 @@ bool Tavrix::recordInParts(std::int64_t count, int durationSeconds, double sampl
     }
 
     ui.recordStatus->setText(QStringLiteral("Good, %1 samples").arg(count));
-    const QString fileName = askSaveFileName(recordingQuestion());
+    const QString fileName = askSaveFileName(recordingQuestion(recordingFolder));
     if (fileName.isEmpty()) {
         QFile::remove(partPath);
         return true;
@@ -263,7 +268,9 @@ bool Tavrix::recordInParts(std::int64_t count, int durationSeconds, double sampl
             QStringLiteral("Not saved, %1 samples: %2; kept in %3").arg(count).arg(why, partName));
         statusBar()->showMessage(
             tr("Error: Recording not saved: %1. The samples are kept in %2.").arg(why, partName));
+        return true;
     }
+    recordingFolder = QFileInfo(fileName).absolutePath();
     return true;
 }
 

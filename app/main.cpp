@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSettings>
 
 #include <cstdio>
 #include <cstring>
@@ -128,6 +129,7 @@ bool hasDisplay(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    QCoreApplication::setOrganizationName(QStringLiteral("Tavrix"));
     QCoreApplication::setApplicationName(QStringLiteral("Tavrix"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIX_VERSION));
 
@@ -167,6 +169,10 @@ int main(int argc, char* argv[]) {
             return 1;
         }
     }
-    window.showMaximized();
+    QSettings settings;
+    if (window.rememberStateIn(&settings))
+        window.show(); // as it was left, maximised or not
+    else
+        window.showMaximized();
     return app.exec();
 }

@@ -18,9 +18,12 @@ std::int32_t RadarDevice::EnumerateDevices() {
     const std::uint8_t count = usb->CountDevices();
 
     devices.clear();
+    deniedBoards = 0;
     int lastBoard = -1;
     for (int i = 0; i < count; ++i) {
         usb->Open(static_cast<std::uint8_t>(i));
+        if (!usb->isOpen() && driver.lastOpenDenied())
+            ++deniedBoards;
         if (!isRadarBoard())
             continue;
         devices.push_back({usb->vendorId(), usb->productId(), usb->ConfigCount(),

@@ -63,6 +63,8 @@ public:
                            std::uint32_t samplesPerSweep);
 
     std::vector<DeviceIdentity> devices;
+    // Boards of the last EnumerateDevices that the system would not let us open.
+    std::int32_t deniedBoards = 0;
     std::int32_t interfaceReady = 0;
     std::int32_t outEndpoint = 0;
     std::int32_t inEndpoint = 0;

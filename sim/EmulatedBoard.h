@@ -35,6 +35,7 @@ struct BoardFaults {
     bool refuseAltSetting = false;          // SET_INTERFACE is stalled
     bool failControlRequests = false;       // every endpoint-0 request is stalled
     bool reenumerateOnReset = false;        // a port reset makes the board enumerate anew
+    bool accessDenied = false;              // its device file is not the user's: open fails
 };
 
 class EmulatedBoard {

@@ -58,8 +58,13 @@ std::string SimUsbDriver::devicePath(int index) {
 }
 
 UsbHandle SimUsbDriver::open(const std::string& path) {
+    openDenied = false;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         if (ports[i].path == path && ports[i].board->plugged()) {
+            if (ports[i].board->faults.accessDenied) {
+                openDenied = true;
+                return kInvalidUsbHandle;
+            }
             const UsbHandle h = nextHandle++;
             handles[h] = {i, ports[i].board->enumeration()};
             return h;

@@ -41,6 +41,7 @@ public:
     int countDevices() override;
     std::string devicePath(int index) override;
     UsbHandle open(const std::string& path) override;
+    bool lastOpenDenied() const override { return openDenied; }
     bool close(UsbHandle handle) override;
 
     std::optional<std::uint32_t> driverVersion(UsbHandle handle) override;
@@ -96,6 +97,7 @@ private:
     std::map<UsbHandle, Handle> handles;
     std::map<UsbTransferId, Transfer> transfers;
     UsbHandle nextHandle = 1;
+    bool openDenied = false;
     UsbTransferId nextId = 1;
     std::uint32_t version_ = kDefaultDriverVersion;
 };

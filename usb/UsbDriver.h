@@ -102,6 +102,9 @@ public:
     virtual std::string devicePath(int index) = 0;
     // Opens the device named by `path`; kInvalidUsbHandle on failure.
     virtual UsbHandle open(const std::string& path) = 0;
+    // Whether the last open() failed because the system refused access to the device (no
+    // permission on its device file), the commonest first-run failure on Linux.
+    virtual bool lastOpenDenied() const { return false; }
     // Closes the handle. Requests still in flight are cancelled and reaped first. The handle
     // is invalid afterwards whatever the result; false reports that the driver could not
     // release the device cleanly.

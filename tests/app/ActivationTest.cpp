@@ -74,6 +74,15 @@ TEST_F(ActivationTest, DeviceListShowsOneEntryPerRadarBoard) {
     EXPECT_EQ(window->ui.comboDevices->count(), 1);
     EXPECT_EQ(device(0), "No Devices Found");
     EXPECT_FALSE(window->ui.buttonActivateDevice->isEnabled());
+    EXPECT_NE(status().find("tavrix --simulate"), std::string::npos) << status();
+
+    // A board whose device file is not the user's is named as such, with the cure.
+    driver.attach(newBoard()).faults.accessDenied = true;
+    click(window->ui.buttonRefreshDeviceList);
+    EXPECT_EQ(device(0), "No Devices Found");
+    EXPECT_NE(status().find("may not open it"), std::string::npos) << status();
+    EXPECT_NE(status().find("sudo tee /etc/udev/rules.d/60-tavrix.rules"), std::string::npos);
+    driver.board(0).unplug();
 
     driver.attach(newBoard());
     sim::BoardIdentity other;

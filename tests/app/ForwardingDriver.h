@@ -22,6 +22,7 @@ public:
     int countDevices() override { return inner.countDevices(); }
     std::string devicePath(int index) override { return inner.devicePath(index); }
     UsbHandle open(const std::string& path) override { return inner.open(path); }
+    bool lastOpenDenied() const override { return inner.lastOpenDenied(); }
     bool close(UsbHandle handle) override { return inner.close(handle); }
     std::optional<std::uint32_t> driverVersion(UsbHandle handle) override {
         return inner.driverVersion(handle);

@@ -225,13 +225,17 @@ std::string LibusbDriver::devicePath(int index) {
 }
 
 UsbHandle LibusbDriver::open(const std::string& path) {
+    openDenied = false;
     std::shared_ptr<void> list;
     for (const Found& f : enumerate(list)) {
         if (f.path != path)
             continue;
         libusb_device_handle* raw = nullptr;
-        if (libusb_open(f.device, &raw) != LIBUSB_SUCCESS)
+        const int rc = libusb_open(f.device, &raw);
+        if (rc != LIBUSB_SUCCESS) {
+            openDenied = rc == LIBUSB_ERROR_ACCESS;
             return kInvalidUsbHandle;
+        }
         Open entry;
         entry.path = path;
         entry.handle.reset(raw);

@@ -50,6 +50,7 @@ public:
     int countDevices() override;
     std::string devicePath(int index) override;
     UsbHandle open(const std::string& path) override;
+    bool lastOpenDenied() const override { return openDenied; }
     bool close(UsbHandle handle) override;
     std::optional<std::uint32_t> driverVersion(UsbHandle handle) override;
     std::optional<std::uint32_t> busInterfaceVersion(UsbHandle handle) override;
@@ -117,6 +118,7 @@ private:
     std::string initErrorText;
     std::map<UsbHandle, Open> opened;
     UsbHandle nextHandle = 1;
+    bool openDenied = false;
     std::map<UsbTransferId, std::unique_ptr<Request>> requests;
     UsbTransferId nextId = 1;
 };
