@@ -14,6 +14,7 @@ TAVRIX_PACKAGES=(
   xvfb xauth imagemagick clang-format
   python3-numpy time
   clang libclang-rt-14-dev
+  dpkg-dev file appstream lintian
 )
 
 # pkg-config modules of the build, and the package that ships each module a
