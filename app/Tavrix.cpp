@@ -21,8 +21,7 @@ Tavrix::Tavrix(UsbDriver& usbDriver, QWidget* parent) : QMainWindow(parent) {
     ui.setupUi(this);
 
     radarDevice = new RadarDevice(usbDriver);
-    clutterPrevious = nullptr;
-    clutterHistory = nullptr;
+    pipeline = std::make_unique<tavrix::radar::Pipeline>();
     on_buttonRefreshDeviceList_clicked();
 
     updateIntervalMs = static_cast<std::uint32_t>(ui.spinBoxPUpdateRate->value());
@@ -66,8 +65,6 @@ Tavrix::~Tavrix() {
     delete markerRangePeak;
     delete gridBottom;
     delete zoneBottom;
-    delete clutterPrevious;
-    delete clutterHistory;
     delete radarDevice;
     // The camera goes before the view it renders into.
     camera.reset();

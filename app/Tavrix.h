@@ -2,7 +2,9 @@
 #define TAVRIX_APP_TAVRIX_H
 
 #include "camera/CameraSource.h"
-#include "dsp/FmcwRangeVelocity.h"
+#include "dsp/FmcwRange.h"
+#include "radar/Pipeline.h"
+#include "radar/Settings.h"
 #include "ui_tavrix.h"
 
 #include <QMainWindow>
@@ -189,12 +191,8 @@ public:
     QwtPlotGrid* gridBottom = nullptr;
     QwtPlotZoneItem* zoneBottom = nullptr;
 
-    // The window filters of the FMCW chains, each designed for its window and scale.
-    tavrix::dsp::BandFilterCache rangeFilterSpectrum;
-    tavrix::dsp::BandFilterCache velocityFilterSpectrum;
-    // FSK's own: its scale and length differ from the range-velocity map's.
-    std::vector<std::complex<double>> fskVelocityFilterSpectrum;
-    std::vector<std::complex<double>> rangeWeights;
+    // The processing of every chain, with the state it keeps from frame to frame.
+    std::unique_ptr<tavrix::radar::Pipeline> pipeline;
 
     // Camera: the camera object is owned; the view has no parent until it is docked.
     std::unique_ptr<tavrix::camera::Camera> camera;
@@ -211,10 +209,6 @@ public:
     QTimer* acquisitionTimer = nullptr;
     std::uint32_t updateIntervalMs = 0;
     std::uint64_t acquisitionStops = 0; // how often stopAcquisition ran, to spot it in a cycle
-
-    // Direct clutter cancellation state, owned; null until the first cycle after a reset.
-    SampleBlock* clutterPrevious = nullptr;
-    std::deque<SampleBlock>* clutterHistory = nullptr;
 
     // Operating parameters, set at activation and by the parameter slots.
     std::uint32_t operatingMode = 0; // 0 FMCW sawtooth, 1 FMCW triangle, 2 FSK, 3 CW
@@ -234,17 +228,17 @@ public:
     std::uint32_t waterfallRows = 0;
     std::uint32_t displayMode = 0; // number at the end of the display button's object name
 
-    // Stream cleaning and the time scope, shared by the processing chains. They read the
-    // stream-filtering controls of the form at every call; the clutter canceller keeps its
-    // state in clutterReset, clutterPrevious and clutterHistory.
-    void CancelDirectClutter(SampleBlock& data);
-    void ApplyIQCorrections(SampleBlock& data, std::uint32_t B);
-    void ApplyHammingWindow(SampleBlock& data, std::uint32_t L, std::uint32_t B);
-    // Draws I and Q of `block` on the top plot. `interval` is the sample spacing in seconds;
-    // a negative one selects the spacing within a sweep. The x axis runs to `span` seconds,
+    // The processing parameters as the controls and the operating slots have set them.
+    tavrix::radar::Settings currentSettings() const;
+    // One frame of the current settings: the command block, the read and the pipeline. After
+    // a short read the acquisition-failure stop runs with `failure`, and false comes back;
+    // false too when the pipeline refuses the frame. The recording page's sample rate is
+    // shown before the read, or after a full one with `rateAfterRead`.
+    bool acquireFrame(const QString& failure, tavrix::radar::Result& result,
+                      bool rateAfterRead = false);
+    // Draws I and Q of the time scope on the top plot. The x axis runs to the scope's span,
     // or to nine tenths of the block without one.
-    void UpdateTimeScope(const SampleBlock& block, double interval,
-                         std::optional<double> span = std::nullopt);
+    void UpdateTimeScope(const tavrix::radar::TimeScope& scope);
 
     // Writes `block` as a recording file of the current operating parameters. On failure
     // nothing of it is left on disk, and recordStatus and the status bar say why.
@@ -271,9 +265,6 @@ public:
                           std::int32_t& zMax, std::int32_t& zMin);
     void autoDynamicRangeOfHistory(std::size_t maxCount, std::size_t minCount, bool autoMax,
                                    bool autoMin, std::int32_t& zMax, std::int32_t& zMin);
-    tavrix::dsp::FmcwRangeProfiler fmcwProfiler;
-    std::unique_ptr<tavrix::dsp::FmcwRangeVelocityMapper> fmcwMapper; // made at first use
-    std::vector<double> fmcwMap;
 };
 
 #endif

@@ -35,21 +35,12 @@ void Tavrix::ProcessCwVelocity() {
         ui.groupBox_Velocity->setEnabled(false);
     }
 
-    UpdateRecordData(scales.sampleRate);
-    writeCommandBlock();
-    SampleBlock block;
-    const std::int32_t received = radarDevice->ReadFrame(
-        block, scales.sampleCount, static_cast<std::uint32_t>(scales.timeoutMs), samplesPerSweep);
-    if (received != scales.sampleCount) {
-        stopAcquisition(QStringLiteral("Error: Interface cound not be set!"));
+    tavrix::radar::Result result;
+    if (!acquireFrame(QStringLiteral("Error: Interface cound not be set!"), result))
         return;
-    }
-
     const bool amplitudeCorrection = ui.filterOptionIQAmplitude->isChecked();
-    dsp::CwConditionBlock(block, amplitudeCorrection);
-    UpdateTimeScope(block, scales.decimatedSpacing);
-    std::vector<double> spectrum;
-    dsp::CwDopplerSpectrum(block, ui.filterOptionHammingWindow->isChecked(), spectrum);
+    UpdateTimeScope(*result.scope);
+    std::vector<double>& spectrum = result.values;
 
     const auto setUpPlots = [&](const QString& bottomTitle, const QString& yTitle) {
         ui.groupBox_Top->show();

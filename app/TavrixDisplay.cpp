@@ -1,4 +1,5 @@
 #include "app/Tavrix.h"
+#include "device/DeviceModels.h"
 #include "display/Waterfall.h"
 
 #include <qwt_plot_curve.h>
@@ -10,26 +11,6 @@
 #include <array>
 
 namespace {
-
-struct DeviceModel {
-    double centerFrequency; // Hz; the eighth model adds half the bandwidth in FMCW
-    bool wideBandwidths;    // "500".."2000" instead of "100".."400"
-    bool slowSweeps;        // first sweep times "1"/"2" instead of "0.5"/"1"
-};
-
-constexpr std::array<DeviceModel, 8> kDeviceModels = {{
-    {2.45e9, false, false},
-    {5.8e9, false, false},
-    {6.2e9, false, false},
-    {9.8e9, false, false},
-    {2.5e10, true, false},
-    {5.8e9, false, true},
-    {9.8e9, false, true},
-    {2.4e10, true, true},
-}};
-
-constexpr std::array<int, 4> kNarrowBandwidthsMHz = {100, 150, 300, 400};
-constexpr std::array<int, 4> kWideBandwidthsMHz = {500, 750, 1500, 2000};
 
 QPen curvePen(Qt::GlobalColor colour) {
     return QPen(QBrush(colour), 1, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
@@ -84,32 +65,18 @@ void Tavrix::UpdateDisplayParameters() {
 }
 
 void Tavrix::applyDeviceModel() {
-    int index = ui.device_centerFrequency->currentIndex();
-    if (index < 0 || index >= static_cast<int>(kDeviceModels.size()))
-        index = 0;
-    const DeviceModel& model = kDeviceModels[static_cast<std::size_t>(index)];
-
-    const auto& bandwidthsMHz = model.wideBandwidths ? kWideBandwidthsMHz : kNarrowBandwidthsMHz;
+    const DeviceModel& model = deviceModel(ui.device_centerFrequency->currentIndex());
+    // The lists show the model's choices; the values follow from the settings.
     for (int i = 0; i < 4; ++i)
-        ui.comboPBandwidth->setItemText(i, QString::number(bandwidthsMHz[i]));
-    int bandwidthIndex = ui.comboPBandwidth->currentIndex();
-    if (bandwidthIndex < 0 || bandwidthIndex > 3)
-        bandwidthIndex = 3;
-    bandwidthHz = bandwidthsMHz[bandwidthIndex] * 1e6;
-
-    centerFrequency = model.centerFrequency;
-    if (index == 7 && (operatingMode == 0 || operatingMode == 1))
-        centerFrequency += bandwidthHz * 0.5;
-
-    ui.comboPSweepTime->setItemText(0,
-                                    model.slowSweeps ? QStringLiteral("1") : QStringLiteral("0.5"));
-    ui.comboPSweepTime->setItemText(1,
-                                    model.slowSweeps ? QStringLiteral("2") : QStringLiteral("1"));
-    const int sweepIndex = ui.comboPSweepTime->currentIndex();
-    if (sweepIndex == 0)
-        sweepTimeMs = model.slowSweeps ? 1.0 : 0.5;
-    else if (sweepIndex == 1)
-        sweepTimeMs = model.slowSweeps ? 2.0 : 1.0;
+        ui.comboPBandwidth->setItemText(
+            i, QString::number(model.bandwidthHz[static_cast<std::size_t>(i)] / 1e6));
+    for (int i = 0; i < 2; ++i)
+        ui.comboPSweepTime->setItemText(
+            i, QString::number(model.shortSweepS[static_cast<std::size_t>(i)] * 1e3));
+    const tavrix::radar::Settings settings = currentSettings();
+    bandwidthHz = settings.bandwidthHz();
+    centerFrequency = settings.centerFrequency();
+    sweepTimeMs = settings.sweepTimeMs();
 }
 
 void Tavrix::applyDisplayModeRules() {

@@ -61,63 +61,29 @@ void Tavrix::ProcessFmcwRange() {
     const bool autoMin = ui.DynamicRange_Minimum_EN->isChecked();
     std::int32_t zMax = ui.DynamicRange_Maximum->value();
     std::int32_t zMin = ui.DynamicRange_Minimum->value();
-    const bool weighting = ui.isRangeWeighting->isChecked();
-    const double T = sweepTimeMs * 0.001;
-    const std::uint32_t N = samplesPerSweep;
-    const double rmax = dsp::FmcwMaxRange(N, bandwidthHz);
+    const double rmax = dsp::FmcwMaxRange(samplesPerSweep, bandwidthHz);
 
     const bool dirty = bottomAxisDirty == 1;
     if (dirty) {
         ui.groupBox_Range->setEnabled(true);
         ui.groupBox_Velocity->setEnabled(false);
-        rangeWeights = dsp::RangeWeights(dsp::kRangeBins);
     }
     const dsp::SliderWindow window = updateRangeWindowSliders(dirty, rmax);
-    const bool windowActive = dsp::IsWindowActive(window, rmax);
-    if (windowActive) {
-        rangeFilterSpectrum.Refresh(window, rmax);
-        if (zoneBottom) {
-            zoneBottom->setVisible(true);
+    if (zoneBottom) {
+        const bool windowActive = dsp::IsWindowActive(window, rmax);
+        zoneBottom->setVisible(windowActive);
+        if (windowActive)
             zoneBottom->setInterval(window.low, window.high);
-        }
-    } else if (zoneBottom) {
-        zoneBottom->setVisible(false);
-        zoneBottom->setInterval(0.0, rmax);
+        else
+            zoneBottom->setInterval(0.0, rmax);
     }
 
-    UpdateRecordData(N / T);
-    writeCommandBlock();
-    SampleBlock samples;
-    const auto count = static_cast<std::int32_t>(N);
-    if (radarDevice->ReadFrame(samples, count,
-                               static_cast<std::uint32_t>(dsp::kRangeSweepTimeoutMs), N) != count) {
-        stopAcquisition(QStringLiteral("Error: Did not receive requested number of samples."));
+    tavrix::radar::Result result;
+    if (!acquireFrame(QStringLiteral("Error: Did not receive requested number of samples."),
+                      result))
         return;
-    }
-
-    CancelDirectClutter(samples);
-    ApplyIQCorrections(samples, 1);
-    // The time scope shows the sweep cleaned but not yet windowed. Models 6 to 8 show a span
-    // set by the sweep time, and nothing while no sweep time is chosen.
-    const int model = ui.device_centerFrequency->currentIndex();
-    if (model >= 5 && model <= 7) {
-        static const double kSpans[] = {0.0008, 0.0018, 0.0038, 0.0098};
-        const int sweep = ui.comboPSweepTime->currentIndex();
-        if (sweep >= 0 && sweep <= 3)
-            UpdateTimeScope(samples, -1.0, kSpans[sweep]);
-    } else {
-        UpdateTimeScope(samples, -1.0);
-    }
-
-    dsp::RangeProfileOptions options;
-    options.hammingWindow = ui.filterOptionHammingWindow->isChecked();
-    if (windowActive)
-        options.rangeFilter = rangeFilterSpectrum.spectrum();
-    if (weighting)
-        options.rangeWeights = rangeWeights;
-    std::vector<double> db(dsp::kRangeBins);
-    if (!fmcwProfiler.Process(samples, options, db))
-        return;
+    UpdateTimeScope(*result.scope);
+    std::vector<double>& db = result.values;
 
     if (mode == 1) {
         if (dirty) {
@@ -178,7 +144,6 @@ void Tavrix::ProcessFmcwRange() {
 
 void Tavrix::ProcessFmcwRangeVelocity() {
     // Controls are read once; changes made during the cycle count from the next one.
-    const auto sweeps = static_cast<std::uint32_t>(ui.spinBoxDopplerQueue->value());
     const std::uint32_t mode = displayMode;
     const std::uint32_t rows = waterfallRows;
     const double history = rows * updatePeriodSeconds;
@@ -187,63 +152,29 @@ void Tavrix::ProcessFmcwRangeVelocity() {
     const bool autoMin = ui.DynamicRange_Minimum_EN->isChecked();
     std::int32_t zMax = ui.DynamicRange_Maximum->value();
     std::int32_t zMin = ui.DynamicRange_Minimum->value();
-    const bool weighting = ui.isRangeWeighting->isChecked();
-    const std::uint32_t N = samplesPerSweep;
-    const double rmax = dsp::FmcwMaxRange(N, bandwidthHz);
+    const double rmax = dsp::FmcwMaxRange(samplesPerSweep, bandwidthHz);
     const double vmax = dsp::FmcwMaxVelocity(centerFrequency, sweepTimeMs);
-    const dsp::FmcwBurstScales scales = dsp::ComputeFmcwBurstScales(N, sweepTimeMs, sweeps);
 
     const bool dirty = bottomAxisDirty == 1;
     if (dirty) {
         ui.groupBox_Range->setEnabled(true);
         ui.groupBox_Velocity->setEnabled(true);
     }
-    const dsp::SliderWindow range = updateRangeWindowSliders(dirty, rmax);
+    updateRangeWindowSliders(dirty, rmax);
     if (dirty) {
         resetWindow(ui.velocityFilter_Low, ui.velocityFilter_High, 0, dsp::SliderTop(vmax));
         ui.velocity_UpperBound->setText(metresPerSecond(vmax));
         ui.velocity_LowerBound->setText(metresPerSecond(0));
-        rangeWeights = dsp::RangeWeights(dsp::kDopplerBins);
     }
     const dsp::SliderWindow velocity = orderWindow(ui.velocityFilter_Low, ui.velocityFilter_High);
     ui.velocity_UpperBound->setText(metresPerSecond(velocity.high));
     ui.velocity_LowerBound->setText(metresPerSecond(velocity.low));
 
-    const bool rangeActive = dsp::IsWindowActive(range, rmax);
-    if (rangeActive)
-        rangeFilterSpectrum.Refresh(range, rmax);
-    const bool velocityActive = dsp::IsWindowActive(velocity, vmax);
-    if (velocityActive)
-        velocityFilterSpectrum.Refresh(velocity, vmax);
-
-    UpdateRecordData(scales.sampleRate);
-    writeCommandBlock();
-    SampleBlock samples;
-    if (radarDevice->ReadFrame(samples, scales.sampleCount,
-                               static_cast<std::uint32_t>(scales.timeoutMs),
-                               N) != scales.sampleCount) {
-        stopAcquisition(QStringLiteral("Error: Did not receive the proper number of samples."));
+    tavrix::radar::Result result;
+    if (!acquireFrame(QStringLiteral("Error: Did not receive the proper number of samples."),
+                      result))
         return;
-    }
-    CancelDirectClutter(samples);
-
-    dsp::RangeVelocityOptions options;
-    options.hammingWindow = ui.filterOptionHammingWindow->isChecked();
-    options.subtractDC = ui.filterOptionDCSubtract->isChecked();
-    options.correctAmplitude = ui.filterOptionIQAmplitude->isChecked();
-    if (rangeActive)
-        options.rangeFilter = rangeFilterSpectrum.spectrum();
-    if (weighting)
-        options.rangeWeights = rangeWeights;
-    if (velocityActive)
-        options.velocityFilter = velocityFilterSpectrum.spectrum();
-    // The map is drawn nearest range first; the velocity waterfall collapses it farthest first.
-    options.rows = mode == 3 ? dsp::MapRows::NearFirst : dsp::MapRows::FarFirst;
-    if (!fmcwMapper)
-        fmcwMapper = std::make_unique<dsp::FmcwRangeVelocityMapper>();
-    fmcwMap.resize(dsp::kMapValues);
-    if (!fmcwMapper->Process(samples, N, sweeps, options, fmcwMap))
-        return;
+    std::vector<double>& values = result.values;
 
     const auto setUpVelocityAxis = [&](const QString& title) {
         ui.groupBox_Top->hide();
@@ -262,9 +193,9 @@ void Tavrix::ProcessFmcwRangeVelocity() {
             bottomAxisDirty = 0;
         }
         waterfall->SetColorScheme(colour);
-        autoDynamicRange(fmcwMap.data(), fmcwMap.size(), autoMax, autoMin, zMax, zMin);
+        autoDynamicRange(values.data(), values.size(), autoMax, autoMin, zMax, zMin);
         // The whole map replaces the history instead of scrolling into it.
-        waterfall->AddRow(fmcwMap, false);
+        waterfall->AddRow(values, false);
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, rmax,
                                 zMin, zMax);
     } else if (mode == 4 && waterfall) {
@@ -275,14 +206,12 @@ void Tavrix::ProcessFmcwRangeVelocity() {
             ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
             bottomAxisDirty = 0;
         }
-        std::vector<double> profile(dsp::kDopplerBins);
-        dsp::VelocityProfile(fmcwMap, profile);
         waterfall->SetColorScheme(colour);
         // Both ends of the colour range follow the newest quarter of the history, before this
         // cycle's row joins it.
         const std::size_t recent = rows / 4 * dsp::kDopplerBins;
         autoDynamicRangeOfHistory(recent, recent, autoMax, autoMin, zMax, zMin);
-        waterfall->AddRow(profile, true);
+        waterfall->AddRow(values, true);
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, history,
                                 zMin, zMax);
     }

@@ -66,41 +66,19 @@ void Tavrix::ProcessFsk() {
 
     // Sliders at their extremes leave the window open: no filter, every velocity searched.
     const bool windowOpen = vHigh == vMax && vLow == -vMax;
-    dsp::FskWindow window;
-    if (windowOpen) {
-        if (zoneBottom) {
-            zoneBottom->setInterval(-vFSK, vFSK);
-            zoneBottom->hide();
-        }
-    } else {
+    if (zoneBottom) {
+        zoneBottom->setInterval(windowOpen ? -vFSK : vLow, windowOpen ? vFSK : vHigh);
         // The range track's axis is range: a velocity interval has no place on it.
-        if (zoneBottom) {
-            zoneBottom->setInterval(vLow, vHigh);
-            zoneBottom->setVisible(mode != 5);
-        }
-        fskVelocityFilterSpectrum.resize(dsp::kFskSpectrumSize);
-        dsp::DesignBandFilter(fskVelocityFilterSpectrum, vLow * 0.5 / vFSK, vHigh * 0.5 / vFSK);
-        window = dsp::FskWindowPositions(vLow, vHigh, vFSK);
+        zoneBottom->setVisible(!windowOpen && mode != 5);
     }
 
-    writeCommandBlock();
-    SampleBlock block;
-    const std::int32_t received = radarDevice->ReadFrame(
-        block, scales.sampleCount, static_cast<std::uint32_t>(scales.timeoutMs), samplesPerSweep);
-    if (received != scales.sampleCount) {
-        stopAcquisition(QStringLiteral("Error: Received wrong number of samples from radar."));
+    tavrix::radar::Result result;
+    if (!acquireFrame(QStringLiteral("Error: Received wrong number of samples from radar."), result,
+                      true))
         return;
-    }
-    UpdateRecordData(scales.sampleRate);
-
-    dsp::FskSpectra spectra;
-    const dsp::Span<const std::complex<double>> filter =
-        windowOpen ? dsp::Span<const std::complex<double>>() : fskVelocityFilterSpectrum;
-    if (!dsp::ComputeFskSpectra(block, samplesPerSweep, sweeps,
-                                ui.filterOptionHammingWindow->isChecked(), filter, spectra))
-        return;
-    const dsp::FskTarget target = dsp::DetectFskTarget(spectra, window, threshold, vFSK);
-    std::vector<double>& spectrum = spectra.combined;
+    const dsp::FskTarget& target = result.fskTarget;
+    const dsp::FskWindow& window = result.fskWindow;
+    std::vector<double>& spectrum = result.values;
 
     ui.thermFSKMaxDetectedValue->setAlarmLevel(threshold);
     ui.thermFSKMaxDetectedValue->setValue(target.peakDb);
@@ -187,8 +165,5 @@ void Tavrix::ProcessFsk() {
         waterfall->UpdateRaster(dsp::kFskSpectrumSize, 0.0, rFSK, 0.0, history, zMin, zMax);
     }
 
-    // One sweep period, both tones, centred.
-    SampleBlock sweep(block.begin(), block.begin() + samplesPerSweep);
-    dsp::SubtractDC(sweep, samplesPerSweep, 1);
-    UpdateTimeScope(sweep, -1.0);
+    UpdateTimeScope(*result.scope);
 }

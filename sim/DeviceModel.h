@@ -1,7 +1,8 @@
 #pragma once
 
-// The radar front-ends the board can be built as. They differ in carrier frequency and in
-// the swept bandwidth and sweep time each code of the operating word selects.
+// What the board's acquisition logic makes of an operating word on one of the device models.
+
+#include "device/DeviceModels.h"
 
 #include <array>
 #include <cstdint>
@@ -10,23 +11,10 @@
 
 namespace sim {
 
-struct DeviceModel {
-    const char* name;
-    double carrierHz;
-    // Bandwidth of the first to fourth choice, Hz (codes 1, 2, 3, 0 select them).
-    std::array<double, 4> bandwidthHz;
-    // Sweep time of sweep-time codes 0 and 1, seconds (codes 2 and 3 are 4 ms and 10 ms).
-    std::array<double, 2> shortSweepS;
-    // FMCW sweeps start at the carrier instead of being centred on it.
-    bool sweepStartsAtCarrier;
-};
-
-constexpr int kDeviceModelCount = 8;
-
-// Model by index 0..7; an index outside that range gives model 0.
-const DeviceModel& deviceModel(int index);
-// Index of the model with that (case-sensitive) name, or nullopt.
-std::optional<int> deviceModelIndex(const std::string& name);
+using ::DeviceModel;
+using ::deviceModel;
+using ::deviceModelIndex;
+using ::kDeviceModelCount;
 
 enum class Mode { FmcwSawtooth = 0, FmcwTriangle = 1, Fsk = 2, Cw = 3 };
 

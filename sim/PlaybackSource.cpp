@@ -36,8 +36,7 @@ std::uint16_t wordOf(Mode mode, int windowCode, int bandwidthChoice, int sweepCo
 // Where the model's transmitter is centred in `mode`: models that sweep upwards from their
 // carrier are centred half a bandwidth above it while sweeping.
 double centreOf(const DeviceModel& model, Mode mode, double bandwidthHz) {
-    const bool sweeping = mode == Mode::FmcwSawtooth || mode == Mode::FmcwTriangle;
-    return model.carrierHz + (sweeping && model.sweepStartsAtCarrier ? bandwidthHz / 2 : 0);
+    return CentreFrequency(model, static_cast<int>(mode), bandwidthHz);
 }
 
 const char* modeName(Mode mode) {

@@ -123,8 +123,6 @@ TEST(Teardown, DeletesEachOwnedItemExactlyOnce) {
         window.curveTopI->attach(window.ui.qwtPlotScope_1);
         // An item no plot holds is released by the window alone.
         window.curveBottom = new CountedCurve(detachedDeleted);
-        window.clutterPrevious = new Tavrix::SampleBlock(128);
-        window.clutterHistory = new std::deque<Tavrix::SampleBlock>(4, Tavrix::SampleBlock(128));
     }
     EXPECT_EQ(attachedDeleted, 1);
     EXPECT_EQ(detachedDeleted, 1);

@@ -1,0 +1,79 @@
+#include "app/Tavrix.h"
+#include "device/RadarDevice.h"
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+
+namespace radar = tavrix::radar;
+
+radar::Settings Tavrix::currentSettings() const {
+    radar::Settings s;
+    s.operatingMode = static_cast<int>(operatingMode);
+    s.displayMode = static_cast<int>(displayMode);
+    s.deviceModel = ui.device_centerFrequency->currentIndex();
+    s.sweepTimeCode = static_cast<int>(sweepTimeCode);
+    s.bandwidthChoice = static_cast<int>((bandwidthCode + 3) % 4);
+    s.sampleWindowCode = static_cast<int>(sampleWindowCode);
+    s.subtractDC = ui.filterOptionDCSubtract->isChecked();
+    s.correctAmplitude = ui.filterOptionIQAmplitude->isChecked();
+    s.hammingWindow = ui.filterOptionHammingWindow->isChecked();
+    s.rangeWeighting = ui.isRangeWeighting->isChecked();
+    if (ui.filterOptionDirectClutter->isChecked())
+        s.clutter = tavrix::dsp::ClutterMode::Reference;
+    else if (ui.filterOptionDirectClutterAverage->isChecked())
+        s.clutter = tavrix::dsp::ClutterMode::MovingAverage;
+    s.clutterAverage = ui.filterOptionDirectClutterAvgCount->value();
+    s.rangeWindow = {ui.rangeFilter_Low->value(), ui.rangeFilter_High->value()};
+    s.velocityWindow = {ui.velocityFilter_Low->value(), ui.velocityFilter_High->value()};
+    s.sweepCount = static_cast<std::uint32_t>(ui.spinBoxDopplerQueue->value());
+    s.fskThreshold = ui.counterFSKDetectionThreshold->value();
+    return s;
+}
+
+bool Tavrix::acquireFrame(const QString& failure, radar::Result& result, bool rateAfterRead) {
+    const radar::Settings settings = currentSettings();
+    const std::optional<radar::FrameRequest> request = radar::Pipeline::Request(settings);
+    if (!request)
+        return false;
+    if (!rateAfterRead)
+        UpdateRecordData(request->sampleRate);
+    writeCommandBlock();
+    SampleBlock frame;
+    if (radarDevice->ReadFrame(frame, request->count, request->timeoutMs,
+                               request->samplesPerSweep) != request->count) {
+        stopAcquisition(failure);
+        return false;
+    }
+    if (rateAfterRead)
+        UpdateRecordData(request->sampleRate);
+    if (clutterReset != 0) {
+        pipeline->ResetClutter();
+        clutterReset = 0;
+    }
+    return pipeline->Process(settings, frame, result);
+}
+
+void Tavrix::UpdateTimeScope(const radar::TimeScope& scope) {
+    const std::size_t n = scope.i.size();
+    const auto fillTimes = [this, n, &scope] {
+        topXData.resize(n);
+        for (std::size_t k = 0; k < n; ++k)
+            topXData[k] = static_cast<double>(k) * scope.interval;
+    };
+    if (topAxisDirty == 1) {
+        fillTimes();
+        const double end =
+            scope.span ? *scope.span : static_cast<double>(n) * scope.interval * 9.0 / 10.0;
+        ui.qwtPlotScope_1->setAxisScale(QwtPlot::xBottom, 0.0001, end, 0);
+        ui.qwtPlotScope_1->setAxisAutoScale(QwtPlot::yLeft, true);
+        topAxisDirty = 0;
+    } else if (topXData.size() != n) {
+        // A block of another length without a parameter change: new times rather than
+        // reading past the old ones; the axis stays as it was.
+        fillTimes();
+    }
+    if (curveTopI)
+        curveTopI->setSamples(topXData.data(), scope.i.data(), static_cast<int>(n));
+    if (curveTopQ)
+        curveTopQ->setSamples(topXData.data(), scope.q.data(), static_cast<int>(n));
+}

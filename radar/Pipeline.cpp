@@ -1,0 +1,214 @@
+#include "radar/Pipeline.h"
+
+#include "dsp/BandFilter.h"
+#include "dsp/Blocks.h"
+#include "dsp/CwVelocity.h"
+#include "dsp/Iq.h"
+
+#include <algorithm>
+
+namespace tavrix::radar {
+
+namespace {
+
+// Slow-sweep models show a time-scope span set by the sweep time.
+constexpr int kFirstSlowSweepModel = 5;
+constexpr double kSlowSweepSpans[4] = {0.0008, 0.0018, 0.0038, 0.0098};
+
+TimeScope scopeOf(const SampleBlock& block, double interval) {
+    TimeScope scope;
+    dsp::SplitIQ(block, scope.i, scope.q);
+    scope.interval = interval;
+    return scope;
+}
+
+} // namespace
+
+Chain ChainFor(int operatingMode, int displayMode) {
+    switch (operatingMode) {
+    case kFmcwSawtooth:
+        if (displayMode == kRangeScope || displayMode == kRangeWaterfall)
+            return Chain::FmcwRange;
+        if (displayMode >= kVelocityScope && displayMode <= kVelocityWaterfall)
+            return Chain::FmcwRangeVelocity;
+        return Chain::None;
+    case kFsk:
+        return Chain::Fsk;
+    case kCw:
+        return Chain::Cw;
+    default:
+        return Chain::None;
+    }
+}
+
+Pipeline::Pipeline() = default;
+Pipeline::~Pipeline() = default;
+
+std::optional<FrameRequest> Pipeline::Request(const Settings& s) {
+    const std::uint32_t n = s.samplesPerSweep();
+    const double t = s.sweepTimeMs();
+    FrameRequest r;
+    r.samplesPerSweep = n;
+    switch (ChainFor(s.operatingMode, s.displayMode)) {
+    case Chain::FmcwRange:
+        r.count = static_cast<std::int32_t>(n);
+        r.timeoutMs = static_cast<std::uint32_t>(dsp::kRangeSweepTimeoutMs);
+        r.sampleRate = s.sampleRate();
+        return r;
+    case Chain::FmcwRangeVelocity: {
+        const dsp::FmcwBurstScales b = dsp::ComputeFmcwBurstScales(n, t, s.sweepCount);
+        r.count = b.sampleCount;
+        r.timeoutMs = static_cast<std::uint32_t>(b.timeoutMs);
+        r.sampleRate = b.sampleRate;
+        return r;
+    }
+    case Chain::Cw: {
+        const dsp::CwScales c = dsp::ComputeCwScales(n, t, s.sweepCount, s.centerFrequency());
+        r.count = c.sampleCount;
+        r.timeoutMs = static_cast<std::uint32_t>(c.timeoutMs);
+        r.sampleRate = c.sampleRate;
+        return r;
+    }
+    case Chain::Fsk: {
+        const dsp::FskScales f = dsp::ComputeFskScales(n, t, s.sweepCount, s.centerFrequency());
+        r.count = f.sampleCount;
+        r.timeoutMs = static_cast<std::uint32_t>(f.timeoutMs);
+        r.sampleRate = f.sampleRate;
+        return r;
+    }
+    case Chain::None:
+        break;
+    }
+    return std::nullopt;
+}
+
+bool Pipeline::Process(const Settings& s, SampleBlock& frame, Result& out) {
+    out = Result();
+    out.chain = ChainFor(s.operatingMode, s.displayMode);
+    switch (out.chain) {
+    case Chain::FmcwRange:
+        return processFmcwRange(s, frame, out);
+    case Chain::FmcwRangeVelocity:
+        return processFmcwRangeVelocity(s, frame, out);
+    case Chain::Cw:
+        return processCw(s, frame, out);
+    case Chain::Fsk:
+        return processFsk(s, frame, out);
+    case Chain::None:
+        break;
+    }
+    return false;
+}
+
+void Pipeline::cancelClutter(const Settings& s, SampleBlock& frame) {
+    // Disabled leaves a pending reset for when a mode is switched on again.
+    if (s.clutter == dsp::ClutterMode::Disabled)
+        return;
+    dsp::CancelDirectClutter(frame, s.clutter, s.clutterAverage, clutterReset, clutterReference,
+                             clutterHistory);
+}
+
+const dsp::ComplexVector& Pipeline::rangeWeights(std::size_t count) {
+    if (weights.size() != count)
+        weights = dsp::RangeWeights(count);
+    return weights;
+}
+
+bool Pipeline::processFmcwRange(const Settings& s, SampleBlock& frame, Result& out) {
+    const std::uint32_t n = s.samplesPerSweep();
+    const double rmax = s.maxRange();
+    cancelClutter(s, frame);
+    dsp::ApplyIQCorrections(frame, 1, s.subtractDC, s.correctAmplitude);
+    // The time scope shows the sweep cleaned but not yet windowed.
+    out.scope = scopeOf(frame, s.sweepTimeMs() / 1000.0 / n);
+    if (s.deviceModel >= kFirstSlowSweepModel)
+        out.scope->span = kSlowSweepSpans[std::clamp(s.sweepTimeCode, 0, 3)];
+
+    dsp::RangeProfileOptions options;
+    options.hammingWindow = s.hammingWindow;
+    if (dsp::IsWindowActive(s.rangeWindow, rmax)) {
+        rangeFilter.Refresh(s.rangeWindow, rmax);
+        options.rangeFilter = rangeFilter.spectrum();
+    }
+    if (s.rangeWeighting)
+        options.rangeWeights = rangeWeights(dsp::kRangeBins);
+    out.values.resize(dsp::kRangeBins);
+    return profiler.Process(frame, options, out.values);
+}
+
+bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock& frame, Result& out) {
+    const double rmax = s.maxRange();
+    const double vmax = s.maxVelocity();
+    cancelClutter(s, frame);
+
+    dsp::RangeVelocityOptions options;
+    options.hammingWindow = s.hammingWindow;
+    options.subtractDC = s.subtractDC;
+    options.correctAmplitude = s.correctAmplitude;
+    if (dsp::IsWindowActive(s.rangeWindow, rmax)) {
+        rangeFilter.Refresh(s.rangeWindow, rmax);
+        options.rangeFilter = rangeFilter.spectrum();
+    }
+    if (s.rangeWeighting)
+        options.rangeWeights = rangeWeights(dsp::kDopplerBins);
+    if (dsp::IsWindowActive(s.velocityWindow, vmax)) {
+        velocityFilter.Refresh(s.velocityWindow, vmax);
+        options.velocityFilter = velocityFilter.spectrum();
+    }
+    // The map is drawn nearest range first; the velocity waterfall collapses it farthest first.
+    const bool map = s.displayMode == kRangeVelocityMap;
+    options.rows = map ? dsp::MapRows::NearFirst : dsp::MapRows::FarFirst;
+    if (!mapper)
+        mapper = std::make_unique<dsp::FmcwRangeVelocityMapper>();
+    std::vector<double> values(dsp::kMapValues);
+    if (!mapper->Process(frame, s.samplesPerSweep(), s.sweepCount, options, values))
+        return false;
+    if (map) {
+        out.values = std::move(values);
+        return true;
+    }
+    out.values.resize(dsp::kDopplerBins);
+    return dsp::VelocityProfile(values, out.values);
+}
+
+bool Pipeline::processCw(const Settings& s, SampleBlock& frame, Result& out) {
+    const dsp::CwScales scales = dsp::ComputeCwScales(s.samplesPerSweep(), s.sweepTimeMs(),
+                                                      s.sweepCount, s.centerFrequency());
+    dsp::CwConditionBlock(frame, s.correctAmplitude);
+    out.scope = scopeOf(frame, scales.decimatedSpacing);
+    dsp::CwDopplerSpectrum(frame, s.hammingWindow, out.values);
+    return true;
+}
+
+bool Pipeline::processFsk(const Settings& s, SampleBlock& frame, Result& out) {
+    const std::uint32_t n = s.samplesPerSweep();
+    const dsp::FskScales scales =
+        dsp::ComputeFskScales(n, s.sweepTimeMs(), s.sweepCount, s.centerFrequency());
+    const double vFSK = scales.velocitySpan;
+    const int vMax = static_cast<int>(vFSK);
+    const int vLow = s.velocityWindow.low;
+    const int vHigh = s.velocityWindow.high;
+
+    // Sliders at their extremes leave the window open: no filter, every velocity searched.
+    const bool windowOpen = vHigh == vMax && vLow == -vMax;
+    if (!windowOpen) {
+        fskVelocityFilter.resize(dsp::kFskSpectrumSize);
+        dsp::DesignBandFilter(fskVelocityFilter, vLow * 0.5 / vFSK, vHigh * 0.5 / vFSK);
+        out.fskWindow = dsp::FskWindowPositions(vLow, vHigh, vFSK);
+    }
+    dsp::FskSpectra spectra;
+    const dsp::Span<const dsp::Complex> filter =
+        windowOpen ? dsp::Span<const dsp::Complex>() : fskVelocityFilter;
+    if (!dsp::ComputeFskSpectra(frame, n, s.sweepCount, s.hammingWindow, filter, spectra))
+        return false;
+    out.fskTarget = dsp::DetectFskTarget(spectra, out.fskWindow, s.fskThreshold, vFSK);
+    out.values = std::move(spectra.combined);
+
+    // One sweep period, both tones, centred.
+    SampleBlock sweep(frame.begin(), frame.begin() + n);
+    dsp::SubtractDC(sweep, n, 1);
+    out.scope = scopeOf(sweep, s.sweepTimeMs() / 1000.0 / n);
+    return true;
+}
+
+} // namespace tavrix::radar

@@ -1,0 +1,89 @@
+#pragma once
+
+// The radar processing without a window: which chain runs for the chosen modes, how much it
+// reads, and what it makes of a frame. It owns every piece of state the chains keep between
+// frames (clutter references, window filters, transform plans), so a frame in gives a plain
+// result out, and nothing here touches a widget.
+
+#include "device/FrameStream.h"
+#include "dsp/Clutter.h"
+#include "dsp/FmcwRange.h"
+#include "dsp/FmcwRangeVelocity.h"
+#include "dsp/Fsk.h"
+#include "radar/Settings.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tavrix::radar {
+
+enum class Chain { None, FmcwRange, FmcwRangeVelocity, Cw, Fsk };
+
+// The chain that serves an operating mode and display mode. FMCW triangle has none.
+Chain ChainFor(int operatingMode, int displayMode);
+
+// One read: samples, time-out, and the sample rate the recording page shows.
+struct FrameRequest {
+    std::int32_t count = 0;
+    std::uint32_t timeoutMs = 0;
+    double sampleRate = 0.0;
+    std::uint32_t samplesPerSweep = 0;
+};
+
+// The raw I and Q of the time scope, after the cleaning the chain applies.
+struct TimeScope {
+    std::vector<double> i;
+    std::vector<double> q;
+    double interval = 0.0;      // seconds between samples
+    std::optional<double> span; // axis end the chain asks for, else 9/10 of the block
+};
+
+struct Result {
+    Chain chain = Chain::None;
+    std::optional<TimeScope> scope;
+    // FMCW range: the 513-bin profile in dB. Map display: 513 x 1024 map, nearest range first;
+    // velocity waterfall: the 1024-bin velocity row. CW: the 1024-bin Doppler spectrum. FSK: the
+    // combined 1024-position spectrum.
+    std::vector<double> values;
+    dsp::FskTarget fskTarget; // FSK only
+    dsp::FskWindow fskWindow;
+};
+
+class Pipeline {
+public:
+    Pipeline();
+    ~Pipeline();
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+
+    // What to read for a frame under `s`; nullopt when no chain serves the modes.
+    static std::optional<FrameRequest> Request(const Settings& s);
+    // Turns a frame of Request(s).count samples into `out`. False (with `out` unusable) when
+    // the chain refuses the frame's shape.
+    bool Process(const Settings& s, SampleBlock& frame, Result& out);
+    // The next frame starts the clutter history afresh (the parameters changed).
+    void ResetClutter() { clutterReset = true; }
+
+private:
+    bool processFmcwRange(const Settings& s, SampleBlock& frame, Result& out);
+    bool processFmcwRangeVelocity(const Settings& s, SampleBlock& frame, Result& out);
+    bool processCw(const Settings& s, SampleBlock& frame, Result& out);
+    bool processFsk(const Settings& s, SampleBlock& frame, Result& out);
+    void cancelClutter(const Settings& s, SampleBlock& frame);
+    const dsp::ComplexVector& rangeWeights(std::size_t count);
+
+    bool clutterReset = true;
+    dsp::ComplexVector clutterReference;
+    std::deque<dsp::ComplexVector> clutterHistory;
+    dsp::BandFilterCache rangeFilter;
+    dsp::BandFilterCache velocityFilter;
+    dsp::ComplexVector fskVelocityFilter; // its scale and length differ from the map's
+    dsp::ComplexVector weights;
+    dsp::FmcwRangeProfiler profiler;
+    std::unique_ptr<dsp::FmcwRangeVelocityMapper> mapper; // large: made when first needed
+};
+
+} // namespace tavrix::radar

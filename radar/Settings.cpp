@@ -1,0 +1,54 @@
+#include "radar/Settings.h"
+
+#include "device/DeviceModels.h"
+#include "device/OperatingWord.h"
+#include "dsp/FmcwRange.h"
+
+#include <algorithm>
+
+namespace tavrix::radar {
+
+namespace {
+int code(int value) {
+    return std::clamp(value, 0, 3);
+}
+} // namespace
+
+std::uint32_t Settings::samplesPerSweep() const {
+    return 128u << code(sampleWindowCode);
+}
+
+double Settings::sweepTimeMs() const {
+    return SweepTimeSeconds(::deviceModel(deviceModel), code(sweepTimeCode)) * 1000.0;
+}
+
+double Settings::bandwidthHz() const {
+    return ::deviceModel(deviceModel).bandwidthHz[static_cast<std::size_t>(code(bandwidthChoice))];
+}
+
+std::uint32_t Settings::bandwidthCode() const {
+    return static_cast<std::uint32_t>((code(bandwidthChoice) + 1) % 4);
+}
+
+double Settings::centerFrequency() const {
+    return CentreFrequency(::deviceModel(deviceModel), operatingMode, bandwidthHz());
+}
+
+std::uint16_t Settings::operatingWord() const {
+    return OperatingWord(code(sweepTimeCode), static_cast<int>(bandwidthCode()),
+                         code(sampleWindowCode), code(operatingMode));
+}
+
+double Settings::sampleRate() const {
+    return samplesPerSweep() / (sweepTimeMs() / 1000.0);
+}
+
+double Settings::maxRange() const {
+    return dsp::FmcwMaxRange(samplesPerSweep(), bandwidthHz());
+}
+
+double Settings::maxVelocity() const {
+    return dsp::FmcwMaxVelocity(centerFrequency(), sweepTimeMs());
+}
+
+} // namespace tavrix::radar

@@ -1,0 +1,58 @@
+#pragma once
+
+// Everything the processing needs to know about what the user chose, as one value: the
+// window builds it from its controls, the pipeline reads nothing else. The figures that follow
+// from the choices (operating word, sample rate, scales) are computed here and nowhere else.
+
+#include "dsp/Clutter.h"
+#include "dsp/FmcwRange.h"
+
+#include <cstdint>
+
+namespace tavrix::radar {
+
+enum OperatingMode : int { kFmcwSawtooth = 0, kFmcwTriangle = 1, kFsk = 2, kCw = 3 };
+enum DisplayMode : int {
+    kRangeScope = 1,
+    kVelocityScope = 2,
+    kRangeVelocityMap = 3,
+    kVelocityWaterfall = 4,
+    kRangeWaterfall = 5,
+};
+
+struct Settings {
+    int operatingMode = kFmcwSawtooth;
+    int displayMode = kRangeScope;
+    int deviceModel = 0;      // index into the device-model table
+    int sweepTimeCode = 0;    // 0..3
+    int bandwidthChoice = 3;  // position 0..3 in the model's bandwidth list
+    int sampleWindowCode = 0; // 0..3: 128 << code samples per sweep
+
+    // Stream filtering.
+    bool subtractDC = true;
+    bool correctAmplitude = false;
+    bool hammingWindow = true;
+    bool rangeWeighting = false;
+    dsp::ClutterMode clutter = dsp::ClutterMode::Disabled;
+    int clutterAverage = 2;
+    // Windows in whole metres and metres per second, as their sliders give them.
+    dsp::SliderWindow rangeWindow;
+    dsp::SliderWindow velocityWindow;
+    std::uint32_t sweepCount = 64; // sweeps per burst (map, CW, FSK)
+    double fskThreshold = 0.0;     // dB
+
+    std::uint32_t samplesPerSweep() const;
+    double sweepTimeMs() const;
+    double bandwidthHz() const;
+    // Code of the bandwidth choice in the operating word: 1, 2, 3, 0.
+    std::uint32_t bandwidthCode() const;
+    // Carrier, or the centre of the sweep for models that sweep upwards from it.
+    double centerFrequency() const;
+    std::uint16_t operatingWord() const;
+    // Samples per second: samples per sweep over the sweep time.
+    double sampleRate() const;
+    double maxRange() const;    // FMCW Rmax, m
+    double maxVelocity() const; // FMCW Vmax, m/s
+};
+
+} // namespace tavrix::radar
