@@ -27,6 +27,7 @@ Tavrix::Tavrix(UsbDriver& usbDriver, QWidget* parent) : QMainWindow(parent) {
     updateIntervalMs = static_cast<std::uint32_t>(ui.spinBoxPUpdateRate->value());
     topAxisDirty = 1;
     bottomAxisDirty = 1;
+    slidersDirty = true;
     clutterReset = 1;
     waterfallRows = static_cast<std::uint32_t>(ui.SpectrogramRows->value());
 
@@ -55,6 +56,7 @@ Tavrix::Tavrix(UsbDriver& usbDriver, QWidget* parent) : QMainWindow(parent) {
 }
 
 Tavrix::~Tavrix() {
+    stopWorker(); // it holds the device and the pipeline
     delete waterfall;
     delete curveTopI;
     delete curveTopQ;

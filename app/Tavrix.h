@@ -3,6 +3,7 @@
 
 #include "camera/CameraSource.h"
 #include "dsp/FmcwRange.h"
+#include "radar/AcquisitionWorker.h"
 #include "radar/Pipeline.h"
 #include "radar/Settings.h"
 #include "ui_tavrix.h"
@@ -16,6 +17,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QCloseEvent;
@@ -47,6 +49,10 @@ public:
     // the window.
     explicit Tavrix(UsbDriver& usbDriver, QWidget* parent = nullptr);
     ~Tavrix() override;
+
+    // Acquisition and processing on a worker thread while streaming (the program's way); off,
+    // each tick reads and processes on the calling thread, which tests step frame by frame.
+    void setAcquisitionOnWorker(bool on) { acquisitionOnWorker = on; }
 
     // Enables or disables, together, the display-mode buttons and the control tool box.
     void setDisplayControlsEnabled(bool on);
@@ -209,6 +215,22 @@ public:
     QTimer* acquisitionTimer = nullptr;
     std::uint32_t updateIntervalMs = 0;
     std::uint64_t acquisitionStops = 0; // how often stopAcquisition ran, to spot it in a cycle
+    // The window sliders follow new scales once per change, before the frame of the new
+    // parameters; the axes follow when that frame is drawn (bottomAxisDirty).
+    bool slidersDirty = true;
+    bool takeRerange() { return std::exchange(slidersDirty, false); }
+
+    // Acquisition on a worker thread (the program's way; tests may step frames themselves).
+    std::unique_ptr<tavrix::radar::AcquisitionWorker> worker;
+    bool acquisitionOnWorker = false;
+    tavrix::radar::Settings publishedSettings; // the last the worker was given
+    std::uint64_t settingsGeneration = 0;
+    double lastFrameSeconds = 0.0; // read and processing of the frame drawn last
+    std::uint64_t framesDrawn = 0;
+    // Hands the worker `settings` when they differ from the last it got.
+    void publishSettings(const tavrix::radar::Settings& settings);
+    void startWorker();
+    void stopWorker();
 
     // Operating parameters, set at activation and by the parameter slots.
     std::uint32_t operatingMode = 0; // 0 FMCW sawtooth, 1 FMCW triangle, 2 FSK, 3 CW

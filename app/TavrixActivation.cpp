@@ -40,7 +40,13 @@ void Tavrix::on_buttonRefreshDeviceList_clicked() {
 }
 
 std::int32_t Tavrix::refreshDeviceList() {
+    // The worker's device is rebuilt under it: it reads again once the list is made, and
+    // fails as a read on a stale device would.
+    const bool onWorker = worker && worker->Running();
+    stopWorker();
     const std::int32_t boards = radarDevice->EnumerateDevices();
+    if (onWorker)
+        worker->Start(publishedSettings, settingsGeneration);
     ui.comboDevices->clear();
     if (boards < 1) {
         ui.buttonActivateDevice->setEnabled(false);
@@ -103,6 +109,7 @@ void Tavrix::activate() {
     statusBar()->showMessage(QStringLiteral("Device Streaming..."));
 
     UpdateDisplayParameters();
+    startWorker();
 }
 
 // Interface or endpoint missing: the button goes back to unchecked.
@@ -122,6 +129,7 @@ void Tavrix::abandonActivation() {
 void Tavrix::deactivate() {
     if (acquisitionTimer != nullptr)
         acquisitionTimer->stop();
+    stopWorker();
     statusBar()->showMessage(QStringLiteral("Device disabled"));
     setDisplayControlsEnabled(false);
     ui.DisplayProperties->setCurrentIndex(kCameraControlsPage);
@@ -140,6 +148,7 @@ void Tavrix::ReadStream() {
     QElapsedTimer clock;
     clock.start();
     const std::uint64_t stopsBefore = acquisitionStops;
+    const std::uint64_t drawnBefore = framesDrawn;
 
     // One chain per tick, chosen by the operating mode (and, in FMCW sawtooth, by the display
     // mode); FMCW triangle has none.
@@ -163,10 +172,21 @@ void Tavrix::ReadStream() {
     // A chain that stopped the stream has said why; the cycle time must not hide it.
     if (acquisitionStops != stopsBefore)
         return;
-    const qint64 elapsedUs = clock.nsecsElapsed() / 1000;
-    const double seconds = static_cast<double>(elapsedUs) / 1e6;
+    const bool onWorker = worker && worker->Running();
+    // On the worker, the time is the drawn frame's read and processing, shown when one was.
+    if (onWorker && framesDrawn == drawnBefore)
+        return;
+    const double seconds =
+        onWorker ? lastFrameSeconds : static_cast<double>(clock.nsecsElapsed() / 1000) / 1e6;
     QString message =
         QStringLiteral("Update Time: ") + QString::number(seconds, 'g', 6) + QStringLiteral(" s");
+    if (onWorker) {
+        const tavrix::radar::CaptureHealth health = worker->Health();
+        message += tr(" | %1 sweeps, %2 lost, %3 re-syncs")
+                       .arg(health.sweepsReceived)
+                       .arg(health.sweepsLost)
+                       .arg(health.resyncs);
+    }
     if (playback != nullptr)
         message += playback->tickSuffix();
     statusBar()->showMessage(message);
@@ -176,6 +196,7 @@ void Tavrix::stopAcquisition(const QString& message) {
     ++acquisitionStops;
     if (acquisitionTimer != nullptr)
         acquisitionTimer->stop();
+    stopWorker();
     ui.buttonActivateDevice->setChecked(false);
     statusBar()->showMessage(message);
     refreshDeviceList();

@@ -29,7 +29,7 @@ void Tavrix::ProcessCwVelocity() {
     const dsp::CwScales scales =
         dsp::ComputeCwScales(samplesPerSweep, sweepTimeMs, sweeps, centerFrequency);
     const double vCW = scales.velocitySpan;
-    if (bottomAxisDirty == 1) {
+    if (takeRerange()) {
         // Neither window applies to a Doppler-only measurement.
         ui.groupBox_Range->setEnabled(false);
         ui.groupBox_Velocity->setEnabled(false);

@@ -30,8 +30,57 @@ radar::Settings Tavrix::currentSettings() const {
     return s;
 }
 
+void Tavrix::publishSettings(const radar::Settings& settings) {
+    const bool reset = clutterReset != 0;
+    if (settings == publishedSettings && !reset)
+        return;
+    if (settings != publishedSettings)
+        ++settingsGeneration;
+    publishedSettings = settings;
+    clutterReset = 0;
+    worker->Update(settings, settingsGeneration, reset);
+}
+
+void Tavrix::startWorker() {
+    if (!acquisitionOnWorker || playback != nullptr)
+        return;
+    if (!worker)
+        worker = std::make_unique<radar::AcquisitionWorker>(*radarDevice, *pipeline);
+    publishedSettings = currentSettings();
+    ++settingsGeneration;
+    if (clutterReset != 0) {
+        pipeline->ResetClutter(); // the pipeline is still ours
+        clutterReset = 0;
+    }
+    worker->Start(publishedSettings, settingsGeneration);
+}
+
+void Tavrix::stopWorker() {
+    if (worker)
+        worker->Stop();
+}
+
 bool Tavrix::acquireFrame(const QString& failure, radar::Result& result, bool rateAfterRead) {
     const radar::Settings settings = currentSettings();
+    if (worker && worker->Running()) {
+        // The worker reads and processes; this tick draws the newest frame it finished.
+        publishSettings(settings);
+        std::optional<radar::FrameOutcome> outcome = worker->TakeNewest();
+        if (!outcome)
+            return false;
+        if (outcome->readFailed) {
+            stopAcquisition(failure);
+            return false;
+        }
+        UpdateRecordData(outcome->request.sampleRate);
+        // A frame of settings that have changed since would be drawn on the new axes.
+        if (!outcome->processed || outcome->generation != settingsGeneration)
+            return false;
+        result = std::move(outcome->result);
+        lastFrameSeconds = outcome->seconds;
+        ++framesDrawn;
+        return true;
+    }
     const std::optional<radar::FrameRequest> request = radar::Pipeline::Request(settings);
     if (!request)
         return false;

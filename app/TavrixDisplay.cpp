@@ -131,6 +131,7 @@ void Tavrix::rebuildPlotItems() {
 
     topAxisDirty = 1;
     bottomAxisDirty = 1;
+    slidersDirty = true;
     updatePeriodSeconds = ui.spinBoxPUpdateRate->value() * 0.001;
 
     QwtPlot* const top = ui.qwtPlotScope_1;

@@ -63,12 +63,12 @@ void Tavrix::ProcessFmcwRange() {
     std::int32_t zMin = ui.DynamicRange_Minimum->value();
     const double rmax = dsp::FmcwMaxRange(samplesPerSweep, bandwidthHz);
 
-    const bool dirty = bottomAxisDirty == 1;
-    if (dirty) {
+    const bool rerange = takeRerange();
+    if (rerange) {
         ui.groupBox_Range->setEnabled(true);
         ui.groupBox_Velocity->setEnabled(false);
     }
-    const dsp::SliderWindow window = updateRangeWindowSliders(dirty, rmax);
+    const dsp::SliderWindow window = updateRangeWindowSliders(rerange, rmax);
     if (zoneBottom) {
         const bool windowActive = dsp::IsWindowActive(window, rmax);
         zoneBottom->setVisible(windowActive);
@@ -82,6 +82,7 @@ void Tavrix::ProcessFmcwRange() {
     if (!acquireFrame(QStringLiteral("Error: Did not receive requested number of samples."),
                       result))
         return;
+    const bool dirty = bottomAxisDirty == 1;
     UpdateTimeScope(*result.scope);
     std::vector<double>& db = result.values;
 
@@ -155,13 +156,13 @@ void Tavrix::ProcessFmcwRangeVelocity() {
     const double rmax = dsp::FmcwMaxRange(samplesPerSweep, bandwidthHz);
     const double vmax = dsp::FmcwMaxVelocity(centerFrequency, sweepTimeMs);
 
-    const bool dirty = bottomAxisDirty == 1;
-    if (dirty) {
+    const bool rerange = takeRerange();
+    if (rerange) {
         ui.groupBox_Range->setEnabled(true);
         ui.groupBox_Velocity->setEnabled(true);
     }
-    updateRangeWindowSliders(dirty, rmax);
-    if (dirty) {
+    updateRangeWindowSliders(rerange, rmax);
+    if (rerange) {
         resetWindow(ui.velocityFilter_Low, ui.velocityFilter_High, 0, dsp::SliderTop(vmax));
         ui.velocity_UpperBound->setText(metresPerSecond(vmax));
         ui.velocity_LowerBound->setText(metresPerSecond(0));
@@ -174,6 +175,7 @@ void Tavrix::ProcessFmcwRangeVelocity() {
     if (!acquireFrame(QStringLiteral("Error: Did not receive the proper number of samples."),
                       result))
         return;
+    const bool dirty = bottomAxisDirty == 1;
     std::vector<double>& values = result.values;
 
     const auto setUpVelocityAxis = [&](const QString& title) {

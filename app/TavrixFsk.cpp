@@ -45,7 +45,7 @@ void Tavrix::ProcessFsk() {
     const double rFSK = dsp::kFskRangeSpan;
     const int vMax = static_cast<int>(vFSK);
 
-    if (bottomAxisDirty == 1) {
+    if (takeRerange()) {
         ui.groupBox_Range->setEnabled(false);
         ui.groupBox_Velocity->setEnabled(true);
         ui.dialFSKRange->setScale(0.0, rFSK);

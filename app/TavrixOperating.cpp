@@ -70,11 +70,17 @@ bool Tavrix::UpdateOperatingParameters() {
     clutterReset = 1;
     topAxisDirty = 1;
     bottomAxisDirty = 1;
+    slidersDirty = true;
 
     return writeCommandBlock();
 }
 
 bool Tavrix::writeCommandBlock() {
+    // While the worker owns the device, it sends the block of the settings it is handed.
+    if (worker && worker->Running()) {
+        publishSettings(currentSettings());
+        return true;
+    }
     const CommandBlockBytes block = CommandBlock(operatingWord);
     return radarDevice->WriteBlock(block.data(), static_cast<std::int32_t>(block.size())) ==
            static_cast<std::int32_t>(block.size());

@@ -63,7 +63,12 @@ void Tavrix::recordBegin() {
     const bool wasStreaming = acquisitionTimer != nullptr && acquisitionTimer->isActive();
     if (acquisitionTimer != nullptr)
         acquisitionTimer->stop();
+    // The recording reads the device itself.
+    const bool workerWasRunning = worker && worker->Running();
+    stopWorker();
     const auto resume = [&] {
+        if (workerWasRunning)
+            startWorker();
         if (wasStreaming)
             acquisitionTimer->start();
         QApplication::restoreOverrideCursor();

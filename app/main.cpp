@@ -161,6 +161,7 @@ int main(int argc, char* argv[]) {
     }
 
     Tavrix window(*driver);
+    window.setAcquisitionOnWorker(true);
     if (playback) {
         const QString problem = TavrixPlayback::attach(window, playback);
         if (!problem.isEmpty()) {

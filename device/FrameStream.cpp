@@ -130,8 +130,28 @@ std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
     return words;
 }
 
+FrameCheck CheckFrame(const std::uint8_t* bytes, std::size_t byteCount, std::size_t sync,
+                      std::size_t count, std::size_t samplesPerSweep) {
+    FrameCheck check;
+    if (samplesPerSweep == 0)
+        return check;
+    const std::size_t words = byteCount / 2;
+    const std::size_t pairs = words > sync ? std::min(count, (words - sync) / 2) : 0;
+    check.sweeps = pairs / samplesPerSweep;
+    std::size_t firstStray = pairs;
+    for (std::size_t i = 0; i < pairs; ++i) {
+        if (i % samplesPerSweep != 0 && (WordAt(bytes, sync + 2 * i) & kFrameFlag)) {
+            ++check.strayFlags;
+            firstStray = std::min(firstStray, i);
+        }
+    }
+    if (firstStray < pairs)
+        check.sweepsAfterStray = check.sweeps - firstStray / samplesPerSweep;
+    return check;
+}
+
 std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::int32_t count,
-                         std::size_t samplesPerSweep, SampleBlock& samples) {
+                         std::size_t samplesPerSweep, SampleBlock& samples, FrameCheck* check) {
     const std::size_t words = byteCount / 2;
     const std::size_t sync = FindSyncWord(bytes, byteCount, samplesPerSweep);
     const std::size_t pairs = words > sync ? (words - sync) / 2 : 0;
@@ -141,5 +161,7 @@ std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::
     samples.resize(n);
     if (n > 0)
         ConvertPairs(bytes + 2 * sync, n, samples.data());
+    if (check)
+        *check = CheckFrame(bytes, byteCount, sync, n, samplesPerSweep);
     return static_cast<std::int32_t>(n);
 }

@@ -32,8 +32,21 @@ std::optional<std::int32_t> FrameTransferBytes(std::int32_t count);
 std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
                          std::size_t samplesPerSweep);
 
+// How a decoded frame's flags sat: one may open each sweep; one inside a sweep means the
+// board lost samples (or the pairs slipped) after it.
+struct FrameCheck {
+    std::size_t sweeps = 0;           // whole sweeps delivered
+    std::size_t strayFlags = 0;       // flags inside a sweep
+    std::size_t sweepsAfterStray = 0; // sweeps from the first stray flag on, which are suspect
+};
+
+// The flags of the `count` pairs from the sync word on, sweeps of `samplesPerSweep`.
+FrameCheck CheckFrame(const std::uint8_t* bytes, std::size_t byteCount, std::size_t sync,
+                      std::size_t count, std::size_t samplesPerSweep);
+
 // Converts the pairs that follow the sync word into at most `count` samples (real = second
 // word, imaginary = first word without its flag). `samples` is resized to the number of
 // samples delivered, which is returned. A trailing odd byte is ignored.
 std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::int32_t count,
-                         std::size_t samplesPerSweep, SampleBlock& samples);
+                         std::size_t samplesPerSweep, SampleBlock& samples,
+                         FrameCheck* check = nullptr);

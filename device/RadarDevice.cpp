@@ -76,7 +76,8 @@ std::int32_t RadarDevice::WriteBlock(const std::uint8_t* data, std::int32_t leng
 }
 
 std::int32_t RadarDevice::ReadFrame(SampleBlock& samples, std::int32_t count,
-                                    std::uint32_t timeoutMs, std::uint32_t samplesPerSweep) {
+                                    std::uint32_t timeoutMs, std::uint32_t samplesPerSweep,
+                                    const std::atomic<bool>* stop, FrameCheck* check) {
     const std::optional<std::int32_t> bytes = FrameTransferBytes(count);
     UsbEndPoint* endpoint = streamEndpoint(inEndpoint);
     if (!bytes || !endpoint)
@@ -88,10 +89,20 @@ std::int32_t RadarDevice::ReadFrame(SampleBlock& samples, std::int32_t count,
 
     endpoint->timeout = timeoutMs;
     std::uint32_t received = static_cast<std::uint32_t>(*bytes);
-    if (!endpoint->Transfer(buffer.get(), received))
+    if (stop) {
+        // Slices short enough that a stop is felt long before anyone waits for it.
+        constexpr std::uint32_t kStopSliceMs = 20;
+        std::unique_ptr<UsbRequest> request = endpoint->BeginTransfer(buffer.get(), received);
+        const bool waited = endpoint->WaitForTransfer(request.get(), *stop, kStopSliceMs);
+        const bool finished =
+            endpoint->FinishTransfer(buffer.get(), received, std::move(request), nullptr);
+        if (!waited || !finished)
+            return 0;
+    } else if (!endpoint->Transfer(buffer.get(), received)) {
         return 0;
+    }
     received = std::min(received, static_cast<std::uint32_t>(*bytes));
-    return DecodeFrame(buffer.get(), received, count, samplesPerSweep, samples);
+    return DecodeFrame(buffer.get(), received, count, samplesPerSweep, samples, check);
 }
 
 bool RadarDevice::vendorRequest(bool in, std::uint16_t address, std::uint8_t* data,

@@ -9,6 +9,7 @@
 #include "usb/UsbDevice.h"
 #include "usb/UsbDriver.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -59,8 +60,11 @@ public:
     // sweeps of `samplesPerSweep` and converted to at most `count` samples. Returns the number
     // delivered; 0 with `samples` untouched when the read cannot be sized or made, or the
     // transfer fails.
+    // With `stop`, the read gives up (0 samples) within a few milliseconds of it being set;
+    // with `check`, the frame's flags are looked at.
     std::int32_t ReadFrame(SampleBlock& samples, std::int32_t count, std::uint32_t timeoutMs,
-                           std::uint32_t samplesPerSweep);
+                           std::uint32_t samplesPerSweep, const std::atomic<bool>* stop = nullptr,
+                           FrameCheck* check = nullptr);
 
     std::vector<DeviceIdentity> devices;
     // Boards of the last EnumerateDevices that the system would not let us open.

@@ -51,4 +51,18 @@ double Settings::maxVelocity() const {
     return dsp::FmcwMaxVelocity(centerFrequency(), sweepTimeMs());
 }
 
+bool operator==(const Settings& a, const Settings& b) {
+    const auto same = [](dsp::SliderWindow x, dsp::SliderWindow y) {
+        return x.low == y.low && x.high == y.high;
+    };
+    return a.operatingMode == b.operatingMode && a.displayMode == b.displayMode &&
+           a.deviceModel == b.deviceModel && a.sweepTimeCode == b.sweepTimeCode &&
+           a.bandwidthChoice == b.bandwidthChoice && a.sampleWindowCode == b.sampleWindowCode &&
+           a.subtractDC == b.subtractDC && a.correctAmplitude == b.correctAmplitude &&
+           a.hammingWindow == b.hammingWindow && a.rangeWeighting == b.rangeWeighting &&
+           a.clutter == b.clutter && a.clutterAverage == b.clutterAverage &&
+           same(a.rangeWindow, b.rangeWindow) && same(a.velocityWindow, b.velocityWindow) &&
+           a.sweepCount == b.sweepCount && a.fskThreshold == b.fskThreshold;
+}
+
 } // namespace tavrix::radar

@@ -55,4 +55,9 @@ struct Settings {
     double maxVelocity() const; // FMCW Vmax, m/s
 };
 
+bool operator==(const Settings& a, const Settings& b);
+inline bool operator!=(const Settings& a, const Settings& b) {
+    return !(a == b);
+}
+
 } // namespace tavrix::radar

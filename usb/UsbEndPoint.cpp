@@ -89,6 +89,36 @@ bool UsbEndPoint::WaitForTransfer(UsbRequest* request) {
     return false;
 }
 
+bool UsbEndPoint::WaitForTransfer(UsbRequest* request, const std::atomic<bool>& stop,
+                                  std::uint32_t sliceMs) {
+    if (!request)
+        return false;
+    lastBegin = request->state;
+    if (request->state == UsbBeginState::Completed)
+        return true;
+    if (request->state != UsbBeginState::Pending)
+        return false;
+    const std::uint32_t slice = std::max<std::uint32_t>(sliceMs, 1);
+    std::uint32_t waited = 0;
+    while (!stop.load()) {
+        const std::uint32_t wait =
+            timeout == kUsbWaitForever ? slice : std::min(slice, timeout - waited);
+        const UsbWait outcome = driver->waitTransfer(request->id, wait);
+        if (outcome == UsbWait::Completed)
+            return true;
+        if (outcome == UsbWait::Failed)
+            return false;
+        if (timeout != kUsbWaitForever) {
+            waited += wait;
+            if (waited >= timeout)
+                break;
+        }
+    }
+    AbortPipe();
+    driver->waitTransfer(request->id, kUsbWaitForever);
+    return false;
+}
+
 bool UsbEndPoint::FinishTransfer(std::uint8_t* buffer, std::uint32_t& length,
                                  std::unique_ptr<UsbRequest> request, UsbIsoPacket* packetTable) {
     if (!request || !driver) {

@@ -6,6 +6,7 @@
 
 #include "usb/UsbDriver.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -59,6 +60,9 @@ public:
     // Waits up to `timeout` ms. On time-out the endpoint's pending requests are aborted and the
     // aborted request is waited for, so that the buffers may be released; the result is false.
     bool WaitForTransfer(UsbRequest* request);
+    // The same, waiting in slices of `sliceMs` and giving up (aborting) as soon as `stop` is
+    // set between two of them, so that another thread can end a long read within a slice.
+    bool WaitForTransfer(UsbRequest* request, const std::atomic<bool>& stop, std::uint32_t sliceMs);
     // One complete synchronous transfer; `length` in: bytes to move, out: bytes moved. A short
     // IN transfer succeeds with the smaller length.
     bool Transfer(std::uint8_t* buffer, std::uint32_t& length, UsbIsoPacket* packetTable = nullptr);

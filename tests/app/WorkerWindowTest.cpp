@@ -1,0 +1,77 @@
+// The window with acquisition on its worker: controls reach the worker as settings, its
+// frames reach the plots through the display timer, failures stop streaming with the chain's
+// message, and unchecking "Activate" ends the worker. Run under ThreadSanitizer as well.
+
+#include "app/Tavrix.h"
+#include "display/Waterfall.h"
+#include "sim/SimUsbDriver.h"
+
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <qwt_plot_curve.h>
+
+#include <functional>
+
+namespace {
+
+class WorkerWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        driver.attach(std::make_shared<sim::EmulatedBoard>(sim::defaultScene(),
+                                                           std::make_shared<sim::VirtualClock>()));
+        window = std::make_unique<Tavrix>(driver);
+        window->setAcquisitionOnWorker(true);
+        click(window->ui.buttonActivateDevice);
+        ASSERT_TRUE(window->worker && window->worker->Running());
+    }
+    void TearDown() override { window.reset(); }
+
+    static void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    // Lets the display timer run until `done`; the test's time-out ends a wait in vain.
+    static void until(const std::function<bool()>& done) {
+        while (!done())
+            QTest::qWait(5);
+    }
+    std::string status() const { return window->statusBar()->currentMessage().toStdString(); }
+
+    sim::SimUsbDriver driver;
+    std::unique_ptr<Tavrix> window;
+};
+
+} // namespace
+
+TEST_F(WorkerWindow, FramesOfTheWorkerAreDrawnAndFollowTheControls) {
+    until([&] { return window->curveBottom && window->curveBottom->dataSize() == 513; });
+    until([&] { return status().rfind("Update Time: ", 0) == 0; });
+    EXPECT_NE(status().find(" sweeps, 0 lost, 0 re-syncs"), std::string::npos) << status();
+
+    // Another display mode is another chain: the map fills the waterfall.
+    click(window->ui.radioSpectrumDisplay_3);
+    ASSERT_EQ(window->displayMode, 3u);
+    until([&] {
+        const std::vector<double> history =
+            window->waterfall ? window->waterfall->History() : std::vector<double>();
+        return !history.empty() &&
+               std::any_of(history.begin(), history.end(), [](double v) { return v != 0; });
+    });
+
+    click(window->ui.buttonActivateDevice);
+    EXPECT_FALSE(window->worker->Running());
+    EXPECT_FALSE(window->acquisitionTimer->isActive());
+}
+
+TEST_F(WorkerWindow, AShortReadStopsStreamingWithTheChainsMessage) {
+    until([&] { return window->framesDrawn > 0; });
+    // The board is the worker's while it streams: stop it, break the board, go on.
+    window->worker->Stop();
+    driver.board(0).faults.shortRead = 4096;
+    window->worker->Start(window->currentSettings(), window->settingsGeneration);
+    until([&] { return !window->ui.buttonActivateDevice->isChecked(); });
+    EXPECT_EQ(status(), "Error: Did not receive requested number of samples.");
+    EXPECT_FALSE(window->worker->Running());
+    EXPECT_FALSE(window->ui.DisplayProperties->isEnabled());
+}
