@@ -152,20 +152,21 @@ void Tavrix::ReadStream() {
 
     // One chain per tick, chosen by the operating mode (and, in FMCW sawtooth, by the display
     // mode); FMCW triangle has none.
-    switch (operatingMode) {
-    case 0:
-        if (displayMode == 1 || displayMode == 5)
-            ProcessFmcwRange();
-        else if (displayMode >= 2 && displayMode <= 4)
-            ProcessFmcwRangeVelocity();
+    switch (
+        tavrix::radar::ChainFor(static_cast<int>(operatingMode), static_cast<int>(displayMode))) {
+    case tavrix::radar::Chain::FmcwRange:
+        ProcessFmcwRange();
         break;
-    case 2:
+    case tavrix::radar::Chain::FmcwRangeVelocity:
+        ProcessFmcwRangeVelocity();
+        break;
+    case tavrix::radar::Chain::Fsk:
         ProcessFsk();
         break;
-    case 3:
+    case tavrix::radar::Chain::Cw:
         ProcessCwVelocity();
         break;
-    default:
+    case tavrix::radar::Chain::None:
         break;
     }
 
