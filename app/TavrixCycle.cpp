@@ -42,7 +42,7 @@ void Tavrix::publishSettings(const radar::Settings& settings) {
 }
 
 void Tavrix::startWorker() {
-    if (!acquisitionOnWorker || playback != nullptr)
+    if (!acquisitionOnWorker)
         return;
     if (!worker)
         worker = std::make_unique<radar::AcquisitionWorker>(*radarDevice, *pipeline);

@@ -4,6 +4,7 @@
 // clock so that reads take as long as on real hardware; tests run it on a virtual clock that
 // only moves when a read has to wait, so they run at full speed and are repeatable.
 
+#include <atomic>
 #include <chrono>
 
 namespace sim {
@@ -16,21 +17,27 @@ public:
     virtual void sleepUntil(double t) = 0;
 };
 
+// Moved by whoever streams from the board, read by whoever shows a position: atomic, so that
+// a window may ask while its acquisition thread reads.
 class VirtualClock : public BoardClock {
 public:
-    double now() const override { return t; }
+    double now() const override { return t.load(); }
     void sleepUntil(double until) override {
-        if (until > t)
-            t = until;
+        double seen = t.load();
+        while (until > seen && !t.compare_exchange_weak(seen, until)) {
+        }
     }
     // Lets time pass without anyone reading (the board's FIFO fills and overflows).
     void advance(double seconds) {
-        if (seconds > 0)
-            t += seconds;
+        if (!(seconds > 0))
+            return;
+        double seen = t.load();
+        while (!t.compare_exchange_weak(seen, seen + seconds)) {
+        }
     }
 
 private:
-    double t = 0;
+    std::atomic<double> t{0};
 };
 
 class WallClock : public BoardClock {

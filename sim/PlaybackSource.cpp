@@ -227,7 +227,7 @@ bool PlaybackSource::plays(const Acquisition& a) const {
 void PlaybackSource::start(const Acquisition& a, double startTime, int) {
     isPlaying = plays(a);
     t0 = startTime;
-    rate = (isPlaying ? made.sampleRate() * opts.speed : a.sampleRate());
+    rate = isPlaying ? made.sampleRate() * opts.speed : a.sampleRate();
 }
 
 std::uint64_t PlaybackSource::length() const {

@@ -9,6 +9,7 @@
 #include "sim/DeviceModel.h"
 #include "sim/SampleSource.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -95,9 +96,11 @@ private:
     Acquisition made;
     std::shared_ptr<const BoardClock> clock;
     std::vector<std::uint16_t> words; // Q then I of every sample, without frame flags
-    bool isPlaying = false;
-    double t0 = 0;
-    double rate = 1;
+    // Set when the board starts streaming (on the acquisition thread), read for the position
+    // shown (on the window's).
+    std::atomic<bool> isPlaying{false};
+    std::atomic<double> t0{0};
+    std::atomic<double> rate{1};
 };
 
 } // namespace sim

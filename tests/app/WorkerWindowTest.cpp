@@ -3,10 +3,15 @@
 // message, and unchecking "Activate" ends the worker. Run under ThreadSanitizer as well.
 
 #include "app/Tavrix.h"
+#include "app/TavrixPlayback.h"
 #include "display/Waterfall.h"
+#include "record/RecordingFormat.h"
+#include "record/RecordingWriter.h"
+#include "sim/PlaybackSource.h"
 #include "sim/SimUsbDriver.h"
 
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -74,4 +79,34 @@ TEST_F(WorkerWindow, AShortReadStopsStreamingWithTheChainsMessage) {
     EXPECT_EQ(status(), "Error: Did not receive requested number of samples.");
     EXPECT_FALSE(window->worker->Running());
     EXPECT_FALSE(window->ui.DisplayProperties->isEnabled());
+}
+
+TEST(WorkerPlayback, ARecordingPlaysThroughTheWorker) {
+    // Two seconds of FMCW sweeps, 128 samples of 0.5 ms on the first model, played looping.
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("played.dat")).toStdString();
+    std::vector<std::complex<double>> samples;
+    for (int i = 0; i < 4000 * 128; ++i)
+        samples.emplace_back(32000 + 900 * ((i * 7) % 13), 16000 + 700 * ((i * 5) % 11));
+    std::string error;
+    ASSERT_TRUE(tavrix::record::writeRecording(
+        path, tavrix::record::headerForMode(0, 2.45e9, 0.5, 128, 1e8), samples, error))
+        << error;
+    const auto clock = std::make_shared<sim::VirtualClock>();
+    std::string problem;
+    sim::PlaybackOptions options;
+    options.loop = true;
+    const auto source = sim::PlaybackSource::load(path, options, clock, &problem);
+    ASSERT_TRUE(source) << problem;
+    sim::SimUsbDriver driver;
+    driver.attach(std::make_shared<sim::EmulatedBoard>(source, clock));
+    Tavrix window(driver);
+    ASSERT_TRUE(TavrixPlayback::attach(window, source).isEmpty());
+    window.setAcquisitionOnWorker(true);
+    QTest::mouseClick(window.ui.buttonActivateDevice, Qt::LeftButton);
+    ASSERT_TRUE(window.worker && window.worker->Running());
+    while (window.statusBar()->currentMessage().indexOf(QStringLiteral(" | Playback ")) < 0)
+        QTest::qWait(5);
+    QTest::mouseClick(window.ui.buttonActivateDevice, Qt::LeftButton);
+    EXPECT_FALSE(window.worker->Running());
 }
