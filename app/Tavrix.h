@@ -5,6 +5,7 @@
 #include "dsp/FmcwRange.h"
 #include "radar/AcquisitionWorker.h"
 #include "radar/Pipeline.h"
+#include "radar/Readings.h"
 #include "radar/Settings.h"
 #include "ui_tavrix.h"
 
@@ -225,7 +226,8 @@ public:
     bool acquisitionOnWorker = false;
     tavrix::radar::Settings publishedSettings; // the last the worker was given
     std::uint64_t settingsGeneration = 0;
-    double lastFrameSeconds = 0.0; // read and processing of the frame drawn last
+    double lastFrameSeconds = 0.0;         // read and processing of the frame drawn last
+    tavrix::radar::Settings frameSettings; // those the frame being drawn was read with
     std::uint64_t framesDrawn = 0;
     // Hands the worker `settings` when they differ from the last it got.
     void publishSettings(const tavrix::radar::Settings& settings);

@@ -69,7 +69,7 @@ void Tavrix::ProcessCwVelocity() {
             bottomAxisDirty = 0;
         }
         autoDynamicRange(spectrum.data(), spectrum.size(), autoMax, autoMin, zMax, zMin);
-        const double v = bottomXData[dsp::FindPeak(spectrum, 0, spectrum.size())];
+        const double v = *tavrix::radar::ReadingsOf(frameSettings, result).velocityMps;
         if (markerCwPeak) {
             markerCwPeak->setXValue(v);
             markerCwPeak->setLabel(

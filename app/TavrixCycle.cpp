@@ -77,6 +77,7 @@ bool Tavrix::acquireFrame(const QString& failure, radar::Result& result, bool ra
         if (!outcome->processed || outcome->generation != settingsGeneration)
             return false;
         result = std::move(outcome->result);
+        frameSettings = outcome->settings;
         lastFrameSeconds = outcome->seconds;
         ++framesDrawn;
         return true;
@@ -99,6 +100,7 @@ bool Tavrix::acquireFrame(const QString& failure, radar::Result& result, bool ra
         pipeline->ResetClutter();
         clutterReset = 0;
     }
+    frameSettings = settings;
     return pipeline->Process(settings, frame, result);
 }
 

@@ -108,10 +108,8 @@ void Tavrix::ProcessFmcwRange() {
 
         autoDynamicRange(db.data(), db.size(), autoMax, autoMin, zMax, zMin);
 
-        // No threshold: the strongest bin inside the zone is reported at every cycle.
-        const QwtInterval zone = zoneBottom ? zoneBottom->interval() : QwtInterval(0.0, rmax);
-        const dsp::BinRange bins = dsp::DetectionBins(zone.minValue(), zone.maxValue(), rmax);
-        const double range = bottomXData[dsp::FindPeak(db, bins.begin, bins.end)];
+        // No threshold: the strongest bin inside the window is reported at every cycle.
+        const double range = *tavrix::radar::ReadingsOf(frameSettings, result).rangeM;
         if (markerRangePeak) {
             markerRangePeak->setXValue(range);
             markerRangePeak->setLabel(

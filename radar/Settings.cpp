@@ -3,6 +3,7 @@
 #include "device/DeviceModels.h"
 #include "device/OperatingWord.h"
 #include "dsp/FmcwRange.h"
+#include "dsp/Fsk.h"
 
 #include <algorithm>
 
@@ -49,6 +50,18 @@ double Settings::maxRange() const {
 
 double Settings::maxVelocity() const {
     return dsp::FmcwMaxVelocity(centerFrequency(), sweepTimeMs());
+}
+
+void OpenWindows(Settings& s) {
+    s.rangeWindow = {0, dsp::SliderTop(s.maxRange())};
+    if (s.operatingMode == kFsk) {
+        const int top = static_cast<int>(dsp::ComputeFskScales(s.samplesPerSweep(), s.sweepTimeMs(),
+                                                               s.sweepCount, s.centerFrequency())
+                                             .velocitySpan);
+        s.velocityWindow = {-top, top};
+    } else {
+        s.velocityWindow = {0, dsp::SliderTop(s.maxVelocity())};
+    }
 }
 
 bool operator==(const Settings& a, const Settings& b) {

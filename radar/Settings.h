@@ -25,7 +25,7 @@ struct Settings {
     int displayMode = kRangeScope;
     int deviceModel = 0;      // index into the device-model table
     int sweepTimeCode = 0;    // 0..3
-    int bandwidthChoice = 3;  // position 0..3 in the model's bandwidth list
+    int bandwidthChoice = 0;  // position 0..3 in the model's bandwidth list
     int sampleWindowCode = 0; // 0..3: 128 << code samples per sweep
 
     // Stream filtering.
@@ -39,7 +39,7 @@ struct Settings {
     dsp::SliderWindow rangeWindow;
     dsp::SliderWindow velocityWindow;
     std::uint32_t sweepCount = 64; // sweeps per burst (map, CW, FSK)
-    double fskThreshold = 0.0;     // dB
+    double fskThreshold = 8.0;     // dB
 
     std::uint32_t samplesPerSweep() const;
     double sweepTimeMs() const;
@@ -56,6 +56,10 @@ struct Settings {
 };
 
 bool operator==(const Settings& a, const Settings& b);
+
+// Both windows over their whole scale for the settings' mode, as the window's sliders start
+// (no band filter, every bin searched).
+void OpenWindows(Settings& s);
 inline bool operator!=(const Settings& a, const Settings& b) {
     return !(a == b);
 }
