@@ -18,6 +18,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -212,6 +213,8 @@ public:
     QByteArray originalLayout;
     QString recordingFolder; // empty: the working folder
     QString exportFolder;
+    // When the samples of the recording being saved began (ISO 8601 UTC); empty otherwise.
+    std::string recordingStartUtc;
 
     QTimer* acquisitionTimer = nullptr;
     std::uint32_t updateIntervalMs = 0;

@@ -13,6 +13,7 @@ const QString kRecordingFolder = QStringLiteral("folders/recordings");
 const QString kExportFolder = QStringLiteral("folders/exports");
 const QString kDeviceModel = QStringLiteral("device/model");
 const QString kCamera = QStringLiteral("camera/device");
+const QString kRecordingFormat = QStringLiteral("recording/format");
 
 } // namespace
 
@@ -39,6 +40,9 @@ bool Tavrix::rememberStateIn(QSettings* store) {
     const int model = settings->value(kDeviceModel).toInt(&ok);
     if (ok && model >= 0 && model < ui.device_centerFrequency->count())
         ui.device_centerFrequency->setCurrentIndex(model);
+    const int format = settings->value(kRecordingFormat, 0).toInt();
+    if (format >= 0 && format < ui.recordFormat->count())
+        ui.recordFormat->setCurrentIndex(format);
     const int camera = ui.sdrCamera_DevicesList->findData(settings->value(kCamera).toByteArray());
     if (camera >= 0)
         ui.sdrCamera_DevicesList->setCurrentIndex(camera);
@@ -54,6 +58,7 @@ void Tavrix::storeState() {
     settings->setValue(kExportFolder, exportFolder);
     settings->setValue(kDeviceModel, ui.device_centerFrequency->currentIndex());
     settings->setValue(kCamera, ui.sdrCamera_DevicesList->currentData().toByteArray());
+    settings->setValue(kRecordingFormat, ui.recordFormat->currentIndex());
     settings->sync();
 }
 

@@ -25,6 +25,11 @@ std::optional<RecordingHeader> headerForMode(unsigned operatingMode, double cent
                            static_cast<std::int32_t>(samplesPerSweep), modeValue};
 }
 
+std::string operatingModeName(unsigned operatingMode) {
+    static const char* const kNames[] = {"fmcw", "fmcw-triangle", "fsk", "cw"};
+    return operatingMode < 4 ? kNames[operatingMode] : "";
+}
+
 std::optional<std::int64_t> recordedSampleCount(double durationSeconds, double sampleRate,
                                                 std::uint32_t samplesPerSweep) {
     if (samplesPerSweep == 0 || !std::isfinite(durationSeconds) || !std::isfinite(sampleRate) ||

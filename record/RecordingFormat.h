@@ -24,6 +24,10 @@ std::optional<RecordingHeader> headerForMode(unsigned operatingMode, double cent
                                              double sweepTimeMs, std::uint32_t samplesPerSweep,
                                              double bandwidthHz);
 
+// The name a recording gives `operatingMode` (0 FMCW sawtooth, 1 FMCW triangle, 2 FSK, 3 CW):
+// "fmcw", "fmcw-triangle", "fsk", "cw"; empty for unknown modes.
+std::string operatingModeName(unsigned operatingMode);
+
 // Number of samples a recording of `durationSeconds` holds at `sampleRate`: whole sweeps
 // covering at least the duration. Empty for durations, rates or sweep sizes that are not
 // positive and finite, and for counts too large to be counted exactly.

@@ -1,5 +1,8 @@
 #include "record/RecordingMove.h"
 
+#include "record/RecordingFile.h"
+#include "record/Sigmf.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -83,6 +86,48 @@ bool moveRecording(const std::string& from, const std::string& to, std::string& 
         return false;
     }
     fs::remove(from, ec);
+    return true;
+}
+
+std::vector<std::string> recordingFiles(const std::string& path) {
+    if (formatOf(path) == FileFormat::Sigmf)
+        return {sigmfDataPath(path), sigmfMetaPath(path)};
+    return {path};
+}
+
+bool moveRecordingFiles(const std::string& from, const std::string& to, std::string& error) {
+    if (formatOf(from) != formatOf(to)) {
+        error =
+            "Cannot move \"" + from + "\" to \"" + to + "\": the names are of different formats";
+        return false;
+    }
+    if (formatOf(from) == FileFormat::Text)
+        return moveRecording(from, to, error);
+
+    const std::string fromData = sigmfDataPath(from), toData = sigmfDataPath(to);
+    const std::string fromMeta = sigmfMetaPath(from), toMeta = sigmfMetaPath(to);
+    // The metadata waits beside its new name under a name of its own, so that a failure to
+    // place the samples leaves both recordings whole; renaming it within its folder then does
+    // not fail in practice.
+    const std::string staged = toMeta + ".tavrix-new";
+    std::error_code ec;
+    std::string why;
+    if (!copyInto(fromMeta, staged, why)) {
+        fs::remove(staged, ec);
+        error = "Cannot move \"" + fromMeta + "\" to \"" + toMeta + "\": " + why;
+        return false;
+    }
+    if (!moveRecording(fromData, toData, error)) {
+        fs::remove(staged, ec);
+        return false;
+    }
+    if (!moveRecording(staged, toMeta, error)) {
+        fs::remove(staged, ec);
+        error += "; the samples are now in \"" + toData + "\", their metadata still in \"" +
+                 fromMeta + "\"";
+        return false;
+    }
+    fs::remove(fromMeta, ec);
     return true;
 }
 

@@ -227,23 +227,4 @@ std::size_t RecordingReader::read(std::vector<std::complex<double>>& out, std::s
     return count;
 }
 
-bool readRecording(const std::string& path, Recording& recording, std::string& error) {
-    RecordingReader reader;
-    recording = Recording{};
-    if (!reader.open(path)) {
-        error = reader.error();
-        return false;
-    }
-    recording.header = reader.header();
-    constexpr std::size_t kChunk = 1 << 16;
-    while (!reader.atEnd() && !reader.failed())
-        reader.read(recording.samples, kChunk);
-    if (reader.failed()) {
-        error = reader.error();
-        recording = Recording{};
-        return false;
-    }
-    return true;
-}
-
 } // namespace tavrix::record

@@ -61,7 +61,8 @@ struct Recording {
     std::vector<std::complex<double>> samples;
 };
 
-// Reads a whole recording; on failure `error` says why and where.
+// Reads a whole recording of either format (see RecordingFile.h); on failure `error` says why
+// and where.
 bool readRecording(const std::string& path, Recording& recording, std::string& error);
 
 } // namespace tavrix::record

@@ -40,10 +40,12 @@ done
 listing=$(dpkg-deb -c "$deb")
 has() { grep -E -q " \./$1\$" <<<"$listing"; }
 has usr/bin/tavrix || problem "missing the program usr/bin/tavrix"
+has usr/bin/tavrix-cli || problem "missing the program usr/bin/tavrix-cli"
 has usr/share/applications/tavrix.desktop || problem "missing the desktop entry"
 has 'usr/share/icons/hicolor/[0-9]+x[0-9]+/apps/tavrix\.png' || problem "missing the icon"
 has 'usr/share/metainfo/[^/]+\.metainfo\.xml' || problem "missing the AppStream metainfo"
 has usr/share/man/man1/tavrix.1.gz || problem "missing the manual page tavrix.1.gz"
+has usr/share/man/man1/tavrix-cli.1.gz || problem "missing the manual page tavrix-cli.1.gz"
 rules=$(grep -E -o '\./usr/lib/udev/rules\.d/[^/]+\.rules$' <<<"$listing" || true)
 [ -n "$rules" ] || problem "missing the udev rule under usr/lib/udev/rules.d"
 for rule in $rules; do

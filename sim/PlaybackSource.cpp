@@ -1,6 +1,6 @@
 #include "sim/PlaybackSource.h"
 
-#include "record/RecordingReader.h"
+#include "record/RecordingFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -55,6 +55,26 @@ const char* modeName(Mode mode) {
 
 constexpr std::size_t kChunk = 1 << 16;
 constexpr std::uint64_t kHeaderLines = 4;
+
+// Where sample `index` of a recording is: its line in a text file, its byte in SigMF data.
+std::string samplePlace(bool sigmf, std::uint64_t index) {
+    if (sigmf)
+        return "sample " + std::to_string(index) + " (byte " + std::to_string(4 * index) + ")";
+    return "line " + std::to_string(kHeaderLines + index + 1);
+}
+
+// The header's lines, as named in SigMF metadata.
+std::string inSigmfTerms(std::string why) {
+    static const char* const kKeys[] = {"center_frequency_hz", "sweep_time_ms", "samples_per_sweep",
+                                        "mode_value"};
+    for (int line = 1; line <= 4; ++line) {
+        const std::string from = "line " + std::to_string(line);
+        const std::string to = std::string("global.tavrix:header.") + kKeys[line - 1];
+        for (std::size_t at = why.find(from); at != std::string::npos; at = why.find(from, at))
+            why.replace(at, from.size(), to);
+    }
+    return why;
+}
 
 } // namespace
 
@@ -155,11 +175,18 @@ std::shared_ptr<PlaybackSource> PlaybackSource::load(const std::string& path,
         return refuse("the playback speed " + number(options.speed) + " is not between " +
                       number(kMinSpeed) + " and " + number(kMaxSpeed));
 
-    tavrix::record::RecordingReader reader;
-    if (!reader.open(path))
-        return refuse(reader.error());
-    if (!reader.header()) {
-        if (reader.atEnd())
+    std::string openError;
+    const std::unique_ptr<tavrix::record::RecordingSource> reader =
+        tavrix::record::openSource(path, openError);
+    if (!reader)
+        return refuse(openError);
+    const bool sigmf = tavrix::record::formatOf(path) == tavrix::record::FileFormat::Sigmf;
+    if (!reader->header()) {
+        if (sigmf)
+            return refuse(path + ": the metadata has no key global.tavrix:header, so the "
+                                 "parameters it was recorded with are unknown (recordings made "
+                                 "in FMCW triangle mode have none)");
+        if (reader->atEnd())
             return refuse(path + ": the file is empty");
         return refuse(path + ": the file has no header, so the parameters it was recorded with are "
                              "unknown (recordings made in FMCW triangle mode have none)");
@@ -167,27 +194,26 @@ std::shared_ptr<PlaybackSource> PlaybackSource::load(const std::string& path,
 
     std::shared_ptr<PlaybackSource> source(new PlaybackSource());
     source->file = path;
-    source->head = *reader.header();
+    source->head = *reader->header();
     source->opts = options;
     source->clock = std::move(clock);
     std::string why;
     const std::optional<PlaybackSettings> settings = playbackSettings(source->head, &why);
     if (!settings)
-        return refuse(path + ": " + why);
+        return refuse(path + ": " + (sigmf ? inSigmfTerms(why) : why));
     source->choice = *settings;
     source->made = *decodeOperatingWord(settings->operatingWord(), settings->deviceModel);
 
     std::vector<std::complex<double>> chunk;
     std::uint64_t index = 0;
     try {
-        while (!reader.atEnd() && !reader.failed()) {
-            chunk.clear();
-            reader.read(chunk, kChunk);
+        while (!reader->atEnd() && !reader->failed()) {
+            reader->read(chunk, kChunk);
             for (const std::complex<double>& v : chunk) {
                 // Q gives up bit 15 to the frame flag; a larger value would forge one.
                 if (v.real() < 0 || v.real() > 65535 || v.imag() < 0 || v.imag() > 32767)
-                    return refuse(path + ": line " + std::to_string(kHeaderLines + index + 1) +
-                                  ": the sample " + number(v.real()) + "+" + number(v.imag()) +
+                    return refuse(path + ": " + samplePlace(sigmf, index) + ": the sample " +
+                                  number(v.real()) + "+" + number(v.imag()) +
                                   "i is outside the board's range (I 0 to 65535, Q 0 to 32767)");
                 source->words.push_back(static_cast<std::uint16_t>(v.imag()));
                 source->words.push_back(static_cast<std::uint16_t>(v.real()));
@@ -198,8 +224,8 @@ std::shared_ptr<PlaybackSource> PlaybackSource::load(const std::string& path,
         return refuse(path + ": too large to hold in memory (gave up after " +
                       std::to_string(index) + " samples)");
     }
-    if (reader.failed())
-        return refuse(reader.error());
+    if (reader->failed())
+        return refuse(reader->error());
 
     const auto perSweep = static_cast<std::uint64_t>(source->made.samplesPerSweep);
     const std::uint64_t whole = index / perSweep * perSweep;

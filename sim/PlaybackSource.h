@@ -48,10 +48,11 @@ public:
     static constexpr double kMinSpeed = 0.25;
     static constexpr double kMaxSpeed = 10;
 
-    // Reads and checks the whole recording. Null, with `error` naming the file and the
-    // reason, when it cannot be played: no header (FMCW triangle), a header that fits no
-    // model or parameter choice, a malformed line, a sample outside the converters' range,
-    // less than one sweep. `clock` is the board's, for the playback position.
+    // Reads and checks the whole recording, text or SigMF (whose header is the tavrix
+    // namespace's). Null, with `error` naming the file and the reason, when it cannot be
+    // played: no header (FMCW triangle), a header that fits no model or parameter choice, a
+    // malformed line or metadata, a sample outside the converters' range, less than one sweep.
+    // `clock` is the board's, for the playback position.
     static std::shared_ptr<PlaybackSource> load(const std::string& path,
                                                 const PlaybackOptions& options,
                                                 std::shared_ptr<const BoardClock> clock,

@@ -3,7 +3,10 @@
 // in parts into a temporary file under a progress dialog.
 
 #include "app/Tavrix.h"
+#include "device/DeviceModels.h"
+#include "record/RecordingFile.h"
 #include "record/RecordingReader.h"
+#include "record/Sigmf.h"
 #include "sim/SimUsbDriver.h"
 #include "tests/app/ForwardingDriver.h"
 #include "tests/device/CounterSource.h"
@@ -75,6 +78,7 @@ protected:
         window = std::make_unique<Tavrix>(watch);
         window->saveFileDialog = [this](const Tavrix::SaveFileQuestion& question) {
             questions.push_back(question);
+            duringDialogTime = tavrix::record::isoUtc(std::chrono::system_clock::now());
             const QCursor* cursor = QApplication::overrideCursor();
             duringDialog.push_back({window->acquisitionTimer->isActive(),
                                     cursor != nullptr && cursor->shape() == Qt::WaitCursor,
@@ -167,6 +171,7 @@ protected:
     std::vector<QString> answers;
     std::vector<Tavrix::SaveFileQuestion> questions;
     std::vector<Moment> duringDialog;
+    std::string duringDialogTime;
 };
 
 TEST_F(RecordingTest, FileHoldsTheBoardStreamWithTheHeaderOfTheMode) {
@@ -207,6 +212,48 @@ TEST_F(RecordingTest, FileHoldsTheBoardStreamWithTheHeaderOfTheMode) {
         EXPECT_DOUBLE_EQ(other.header->modeValue, modeValue) << name.toStdString();
         EXPECT_DOUBLE_EQ(other.header->centerFrequencyHz, window->centerFrequency);
     }
+}
+
+TEST_F(RecordingTest, SigmfChoiceSavesThePairWithTheModeAndModel) {
+    window->ui.recordFormat->setCurrentIndex(1);
+    answers = {path("session")}; // a name without ending gets the data file's
+    const std::string before = tavrix::record::isoUtc(std::chrono::system_clock::now());
+    record();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}(-\\d\\d){5}\\.sigmf-data$"))
+                    .match(questions[0].proposedName)
+                    .hasMatch())
+        << questions[0].proposedName.toStdString();
+    EXPECT_TRUE(questions[0].filter.contains(QStringLiteral("(*.sigmf-data)")));
+    EXPECT_EQ(recordStatus(), "Good, 12800 samples");
+    EXPECT_EQ(files(), (QStringList{"session.sigmf-data", "session.sigmf-meta"}));
+    expectWholeStream(path("session.sigmf-data"), 12800);
+    std::string error;
+    const auto source = tavrix::record::openSource(path("session.sigmf").toStdString(), error);
+    ASSERT_TRUE(source) << error;
+    EXPECT_EQ(source->info().operatingMode, "fmcw");
+    EXPECT_EQ(source->info().deviceModel,
+              deviceModel(window->ui.device_centerFrequency->currentIndex()).name);
+    // The time of the first sample, taken before the dialog.
+    EXPECT_LE(before, source->info().datetime);
+    EXPECT_LE(source->info().datetime, duringDialogTime);
+    ASSERT_TRUE(source->header());
+    EXPECT_DOUBLE_EQ(source->header()->sweepTimeMs, 10.0);
+
+    // In parts: the temporary pair moves as a whole, or stays whole and named.
+    answers = {path("long.sigmf-data")};
+    recordLong();
+    EXPECT_EQ(recordStatus(), "Good, 128000 samples");
+    EXPECT_EQ(files(), (QStringList{"long.sigmf-data", "long.sigmf-meta", "session.sigmf-data",
+                                    "session.sigmf-meta"}));
+    expectWholeStream(path("long.sigmf-data"), 128000);
+    answers = {path("missing/long")};
+    recordLong();
+    const QStringList parts = files().filter(QStringLiteral(".part.sigmf-"));
+    ASSERT_EQ(parts.size(), 2) << files().join(' ').toStdString();
+    EXPECT_NE(recordStatus().find(path(parts[0]).toStdString()), std::string::npos)
+        << recordStatus();
+    expectWholeStream(path(parts[1]), 128000);
 }
 
 TEST_F(RecordingTest, UnwritableFileIsReportedAndTheDialogComesBackUntilCancelled) {

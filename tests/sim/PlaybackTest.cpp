@@ -2,6 +2,7 @@
 // back, when the board streams at all, its pace and end, and which headers and files it takes.
 
 #include "BoardHelpers.h"
+#include "record/RecordingFile.h"
 #include "record/RecordingWriter.h"
 #include "sim/PlaybackSource.h"
 
@@ -270,4 +271,37 @@ TEST_F(Playback, UnplayableFilesAreRefusedWithFileAndReason) {
     const auto source = load(good);
     ASSERT_TRUE(source);
     EXPECT_EQ(source->sampleCount(), 128u);
+}
+
+TEST_F(Playback, SigmfRecordingPlaysAsItsTextDoes) {
+    const std::string text = record("saw.dat", {2.45e9, 1.0, 128, 1.5e8}, ramp(512));
+    const std::string sigmf = dir + "/saw.sigmf-data";
+    std::string error;
+    ASSERT_TRUE(tavrix::record::convertRecording(text, sigmf, error)) << error;
+    const auto fromText = load(text);
+    const auto fromSigmf = load(dir + "/saw.sigmf-meta");
+    ASSERT_TRUE(fromText && fromSigmf);
+    EXPECT_EQ(fromSigmf->settings().operatingWord(), fromText->settings().operatingWord());
+    std::vector<std::uint16_t> a(2 * 600), b(2 * 600);
+    fromText->generate(0, 600, a.data(), true);
+    fromSigmf->generate(0, 600, b.data(), true);
+    EXPECT_EQ(a, b);
+
+    // Refusals name the SigMF key or sample, not a line.
+    auto sink = tavrix::record::makeSink(dir + "/x.sigmf");
+    const auto refusedFor = [&](const std::optional<RecordingHeader>& header,
+                                const Samples& samples) {
+        EXPECT_TRUE(sink->open(dir + "/x.sigmf", header, {}));
+        EXPECT_TRUE(sink->write(samples.data(), samples.size()));
+        EXPECT_TRUE(sink->close()) << sink->error();
+        return refusal(dir + "/x.sigmf-data");
+    };
+    EXPECT_NE(refusedFor(std::nullopt, ramp(128)).find("no key global.tavrix:header"),
+              std::string::npos);
+    EXPECT_NE(refusedFor(RecordingHeader{2.45e9, 1.0, 100, 1e8}, ramp(128))
+                  .find("(global.tavrix:header.samples_per_sweep) are 100"),
+              std::string::npos);
+    EXPECT_NE(refusedFor(RecordingHeader{2.45e9, 1.0, 128, 1e8}, {{1, 2}, {3, 32768}})
+                  .find("sample 1 (byte 4): the sample 3+32768i"),
+              std::string::npos);
 }

@@ -1,0 +1,558 @@
+#include "record/Sigmf.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <QString>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <sys/stat.h>
+
+#ifndef TAVRIX_VERSION
+#define TAVRIX_VERSION "unknown"
+#endif
+
+namespace tavrix::record {
+
+namespace {
+
+constexpr std::size_t kBytesPerSample = 4;
+constexpr std::size_t kBufferSamples = 1 << 16;
+// One capture's metadata is a few kilobytes; anything this large is not a recording's.
+constexpr int kMaxMetaBytes = 16 << 20;
+constexpr char kModes[] = "\"fmcw\", \"fsk\", \"cw\" or \"fmcw-triangle\"";
+constexpr char kDatetimeExample[] = "2026-12-07T19:30:00.000Z";
+
+std::string reason(int errorNumber) {
+    return errorNumber != 0 ? std::strerror(errorNumber) : "unknown error";
+}
+
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+// Shortest exact form, independent of the C locale (a Qt application adopts the user's).
+std::string number(double value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+bool knownMode(const std::string& mode) {
+    return mode == "fmcw" || mode == "fsk" || mode == "cw" || mode == "fmcw-triangle";
+}
+
+QString q(const char* text) {
+    return QString::fromLatin1(text);
+}
+
+QString q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+QByteArray metadata(const std::optional<RecordingHeader>& header, const RecordingInfo& info,
+                    const std::string& datetime) {
+    QJsonObject global;
+    global[q("core:datatype")] = q(kSigmfDatatype);
+    global[q("core:version")] = q(kSigmfVersion);
+    global[q("core:recorder")] = q("Tavrix " TAVRIX_VERSION);
+    global[q("core:hw")] = q("Velmora USB radar board" +
+                             (info.deviceModel.empty() ? "" : ", model " + info.deviceModel));
+    global[q("core:extensions")] =
+        QJsonArray{QJsonObject{{q("name"), q("tavrix")},
+                               {q("version"), q(kTavrixNamespaceVersion)},
+                               {q("optional"), true}}};
+    QJsonObject capture{{q("core:sample_start"), 0}, {q("core:datetime"), q(datetime)}};
+
+    const std::string& mode = info.operatingMode;
+    if (!mode.empty())
+        global[q("tavrix:operating_mode")] = q(mode);
+    if (!info.deviceModel.empty())
+        global[q("tavrix:device_model")] = q(info.deviceModel);
+    if (header) {
+        const double rate = header->samplesPerSweep / (header->sweepTimeMs / 1000.0);
+        if (std::isfinite(rate) && rate > 0.0)
+            global[q("core:sample_rate")] = rate;
+        capture[q("core:frequency")] = header->centerFrequencyHz;
+        global[q("tavrix:samples_per_sweep")] = header->samplesPerSweep;
+        global[q("tavrix:sweep_time_ms")] = header->sweepTimeMs;
+        if (mode == "fmcw" || mode == "fmcw-triangle")
+            global[q("tavrix:bandwidth_hz")] = header->modeValue;
+        else if (mode == "fsk")
+            global[q("tavrix:tone_spacing_hz")] = header->modeValue;
+        global[q("tavrix:header")] = QJsonObject{
+            {q("center_frequency_hz"), header->centerFrequencyHz},
+            {q("sweep_time_ms"), header->sweepTimeMs},
+            {q("samples_per_sweep"), header->samplesPerSweep},
+            {q("mode_value"), header->modeValue},
+        };
+    }
+    const QJsonObject top{{q("global"), global},
+                          {q("captures"), QJsonArray{capture}},
+                          {q("annotations"), QJsonArray{}}};
+    QByteArray json = QJsonDocument(top).toJson(QJsonDocument::Indented);
+    // The object is the whole file: '{' first, '}' last.
+    while (json.endsWith('\n'))
+        json.chop(1);
+    return json;
+}
+
+bool writeWhole(const std::string& path, const QByteArray& bytes, std::string& error) {
+    errno = 0;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        error = "Cannot create " + quoted(path) + ": " + reason(errno);
+        return false;
+    }
+    int failure = 0;
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), file) !=
+            static_cast<std::size_t>(bytes.size()) ||
+        std::fflush(file) != 0)
+        failure = errno ? errno : EIO;
+    errno = 0;
+    if (std::fclose(file) != 0 && failure == 0)
+        failure = errno ? errno : EIO;
+    if (failure != 0) {
+        error = "Cannot write " + quoted(path) + ": " + reason(failure);
+        return false;
+    }
+    return true;
+}
+
+void removeIfRegular(const std::string& path) {
+    struct stat node {};
+    if (::lstat(path.c_str(), &node) == 0 && S_ISREG(node.st_mode))
+        std::remove(path.c_str());
+}
+
+} // namespace
+
+std::string sigmfBase(const std::string& path) {
+    for (const char* suffix : {".sigmf-data", ".sigmf-meta", ".sigmf"}) {
+        const std::size_t n = std::strlen(suffix);
+        if (path.size() >= n && path.compare(path.size() - n, n, suffix) == 0)
+            return path.substr(0, path.size() - n);
+    }
+    return path;
+}
+
+std::string sigmfDataPath(const std::string& path) {
+    return sigmfBase(path) + ".sigmf-data";
+}
+
+std::string sigmfMetaPath(const std::string& path) {
+    return sigmfBase(path) + ".sigmf-meta";
+}
+
+std::string isoUtc(std::chrono::system_clock::time_point when) {
+    using namespace std::chrono;
+    const long long ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
+    long long seconds = ms / 1000;
+    long long milli = ms % 1000;
+    if (milli < 0) {
+        milli += 1000;
+        --seconds;
+    }
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    if (!gmtime_r(&t, &utc))
+        return {};
+    char text[64];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    const std::string millis = std::to_string(1000 + milli).substr(1);
+    return std::string(text, n) + "." + millis + "Z";
+}
+
+bool isIsoUtc(const std::string& s) {
+    if (s.size() < 20)
+        return false;
+    const auto digits = [&s](std::size_t at, std::size_t count, int& value) {
+        value = 0;
+        for (std::size_t i = at; i < at + count; ++i) {
+            if (s[i] < '0' || s[i] > '9')
+                return false;
+            value = value * 10 + (s[i] - '0');
+        }
+        return true;
+    };
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!digits(0, 4, year) || s[4] != '-' || !digits(5, 2, month) || s[7] != '-' ||
+        !digits(8, 2, day) || s[10] != 'T' || !digits(11, 2, hour) || s[13] != ':' ||
+        !digits(14, 2, minute) || s[16] != ':' || !digits(17, 2, second))
+        return false;
+    std::size_t at = 19;
+    if (s[at] == '.') {
+        const std::size_t first = ++at;
+        while (at < s.size() && s[at] >= '0' && s[at] <= '9')
+            ++at;
+        if (at == first)
+            return false;
+    }
+    if (at + 1 != s.size() || s[at] != 'Z')
+        return false;
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int days = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+    return day >= 1 && day <= days && hour <= 23 && minute <= 59 && second <= 60;
+}
+
+// ---- writing ----
+
+SigmfSink::~SigmfSink() {
+    if (data_)
+        std::fclose(data_);
+}
+
+void SigmfSink::fail(const std::string& what, const std::string& file, int errorNumber) {
+    ioFailed_ = true;
+    if (!error_.empty())
+        return;
+    error_ = what + " " + quoted(file);
+    if (errorNumber != 0)
+        error_ += ": " + reason(errorNumber);
+}
+
+bool SigmfSink::open(const std::string& path, const std::optional<RecordingHeader>& header,
+                     const RecordingInfo& info) {
+    if (data_)
+        std::fclose(data_);
+    data_ = nullptr;
+    dataPath_ = sigmfDataPath(path);
+    const std::string metaPath = sigmfMetaPath(path);
+    buffer_.clear();
+    accepted_ = 0;
+    error_.clear();
+    ioFailed_ = false;
+
+    const std::string refusal = "Cannot record " + quoted(metaPath) + ": ";
+    if (!info.operatingMode.empty() && !knownMode(info.operatingMode)) {
+        error_ = refusal + "unknown operating mode " + quoted(info.operatingMode) + " (expected " +
+                 kModes + ")";
+        return false;
+    }
+    if (!info.datetime.empty() && !isIsoUtc(info.datetime)) {
+        error_ = refusal + "the start time " + quoted(info.datetime) +
+                 " is not an ISO 8601 UTC time such as " + kDatetimeExample;
+        return false;
+    }
+    // JSON has no form for infinities and NaN.
+    if (header && !(std::isfinite(header->centerFrequencyHz) &&
+                    std::isfinite(header->sweepTimeMs) && std::isfinite(header->modeValue))) {
+        error_ = refusal + "a header value is not finite";
+        return false;
+    }
+    const std::string datetime =
+        info.datetime.empty() ? isoUtc(std::chrono::system_clock::now()) : info.datetime;
+
+    errno = 0;
+    data_ = std::fopen(dataPath_.c_str(), "wb");
+    if (!data_) {
+        fail("Cannot create", dataPath_, errno);
+        return false;
+    }
+    std::string why;
+    if (!writeWhole(metaPath, metadata(header, info, datetime), why)) {
+        error_ = why;
+        ioFailed_ = true;
+        std::fclose(data_);
+        data_ = nullptr;
+        // Samples without their description are no recording.
+        removeIfRegular(dataPath_);
+        return false;
+    }
+    buffer_.reserve(kBufferSamples * kBytesPerSample);
+    return true;
+}
+
+bool SigmfSink::write(const std::complex<double>* samples, std::size_t count) {
+    if (!data_) {
+        if (error_.empty())
+            error_ = "No recording file is open";
+        return false;
+    }
+    if (!error_.empty())
+        return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double re = samples[i].real();
+        const double im = samples[i].imag();
+        // Written this way round, NaN fails too.
+        const auto fits = [](double v) { return v >= 0.0 && v <= 65535.0 && v == std::trunc(v); };
+        if (!fits(re) || !fits(im)) {
+            error_ = "Cannot record sample " + std::to_string(accepted_ + i) + " in " +
+                     quoted(dataPath_) + ": " + number(re) + "+" + number(im) +
+                     "i is not a pair of integers from 0 to 65535 (" + kSigmfDatatype + ")";
+            return false;
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto re = static_cast<std::uint16_t>(samples[i].real());
+        const auto im = static_cast<std::uint16_t>(samples[i].imag());
+        const unsigned char bytes[] = {
+            static_cast<unsigned char>(re & 0xFF), static_cast<unsigned char>(re >> 8),
+            static_cast<unsigned char>(im & 0xFF), static_cast<unsigned char>(im >> 8)};
+        buffer_.insert(buffer_.end(), bytes, bytes + kBytesPerSample);
+        if (buffer_.size() >= kBufferSamples * kBytesPerSample && !flushBuffer())
+            return false;
+    }
+    accepted_ += count;
+    return true;
+}
+
+bool SigmfSink::flushBuffer() {
+    if (buffer_.empty())
+        return true;
+    errno = 0;
+    if (std::fwrite(buffer_.data(), 1, buffer_.size(), data_) != buffer_.size()) {
+        fail("Cannot write", dataPath_, errno);
+        return false;
+    }
+    buffer_.clear();
+    return true;
+}
+
+bool SigmfSink::close() {
+    if (!data_) {
+        if (error_.empty())
+            error_ = "No recording file is open";
+        return false;
+    }
+    // Samples accepted before a refused one are still written.
+    if (!ioFailed_)
+        flushBuffer();
+    errno = 0;
+    if (!ioFailed_ && std::fflush(data_) != 0)
+        fail("Cannot write", dataPath_, errno);
+    errno = 0;
+    if (std::fclose(data_) != 0)
+        fail("Cannot close", dataPath_, errno);
+    data_ = nullptr;
+    buffer_.clear();
+    return error_.empty();
+}
+
+// ---- reading ----
+
+SigmfSource::~SigmfSource() {
+    close();
+}
+
+void SigmfSource::close() {
+    if (data_)
+        std::fclose(data_);
+    data_ = nullptr;
+}
+
+bool SigmfSource::readMetadata(const std::string& metaPath) {
+    errno = 0;
+    std::FILE* file = std::fopen(metaPath.c_str(), "rb");
+    if (!file) {
+        error_ = "Cannot open " + quoted(metaPath) + ": " + reason(errno);
+        return false;
+    }
+    QByteArray text;
+    char chunk[1 << 14];
+    std::size_t n = 0;
+    errno = 0;
+    while (text.size() <= kMaxMetaBytes && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, static_cast<int>(n));
+    const int readError = std::ferror(file) ? (errno ? errno : EIO) : 0;
+    std::fclose(file);
+    if (readError != 0) {
+        error_ = "Cannot read " + quoted(metaPath) + ": " + reason(readError);
+        return false;
+    }
+    if (text.size() > kMaxMetaBytes) {
+        error_ = metaPath + ": larger than 16 MiB, too large for the metadata of a recording";
+        return false;
+    }
+
+    QJsonParseError parse{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &parse);
+    if (parse.error != QJsonParseError::NoError) {
+        error_ = metaPath + ": not valid JSON at byte " + std::to_string(parse.offset) + ": " +
+                 parse.errorString().toStdString();
+        return false;
+    }
+    if (!document.isObject()) {
+        error_ = metaPath + ": the top level is not a JSON object";
+        return false;
+    }
+    const auto refuse = [&](const std::string& key, const std::string& what) {
+        error_ = metaPath + ": key " + key + " " + what;
+        return false;
+    };
+    const auto absentOr = [](const QJsonValue& v, const char* what) {
+        return v.isUndefined() ? std::string("is missing") : std::string(what);
+    };
+
+    const QJsonObject top = document.object();
+    const QJsonValue globalValue = top.value(q("global"));
+    if (!globalValue.isObject())
+        return refuse("global", absentOr(globalValue, "is not an object"));
+    for (const char* name : {"captures", "annotations"}) {
+        const QJsonValue v = top.value(q(name));
+        if (!v.isUndefined() && !v.isArray())
+            return refuse(name, "is not an array");
+    }
+    const QJsonObject global = globalValue.toObject();
+
+    const QJsonValue datatype = global.value(q("core:datatype"));
+    if (!datatype.isString())
+        return refuse("global.core:datatype", absentOr(datatype, "is not a string"));
+    if (datatype.toString() != q(kSigmfDatatype))
+        return refuse("global.core:datatype",
+                      "is " + quoted(datatype.toString().toStdString()) +
+                          "; only cu16_le (complex unsigned 16-bit, little-endian) can be read");
+    const QJsonValue channels = global.value(q("core:num_channels"));
+    if (!channels.isUndefined() && channels.toDouble(-1) != 1.0)
+        return refuse("global.core:num_channels", "is not 1; only one channel can be read");
+    if (global.contains(q("core:dataset")) ||
+        global.value(q("core:trailing_bytes")).toDouble(0) != 0)
+        return refuse(global.contains(q("core:dataset")) ? "global.core:dataset"
+                                                         : "global.core:trailing_bytes",
+                      "marks a non-conforming dataset, which cannot be read");
+    if (global.value(q("core:metadata_only")).toBool(false))
+        return refuse("global.core:metadata_only", "says the recording holds no samples");
+
+    const QJsonArray captures = top.value(q("captures")).toArray();
+    for (int i = 0; i < captures.size(); ++i)
+        if (captures[i].toObject().value(q("core:header_bytes")).toDouble(0) != 0)
+            return refuse("captures[" + std::to_string(i) + "].core:header_bytes",
+                          "marks a non-conforming dataset, which cannot be read");
+    if (!captures.isEmpty()) {
+        const QJsonValue datetime = captures[0].toObject().value(q("core:datetime"));
+        if (!datetime.isUndefined()) {
+            if (!datetime.isString() || !isIsoUtc(datetime.toString().toStdString()))
+                return refuse("captures[0].core:datetime",
+                              std::string("is not an ISO 8601 UTC time such as ") +
+                                  kDatetimeExample);
+            info_.datetime = datetime.toString().toStdString();
+        }
+    }
+
+    const QJsonValue mode = global.value(q("tavrix:operating_mode"));
+    if (!mode.isUndefined()) {
+        if (!mode.isString() || !knownMode(mode.toString().toStdString()))
+            return refuse("global.tavrix:operating_mode", std::string("is not one of ") + kModes);
+        info_.operatingMode = mode.toString().toStdString();
+    }
+    const QJsonValue model = global.value(q("tavrix:device_model"));
+    if (!model.isUndefined()) {
+        if (!model.isString())
+            return refuse("global.tavrix:device_model", "is not a string");
+        info_.deviceModel = model.toString().toStdString();
+    }
+
+    const QJsonValue headerValue = global.value(q("tavrix:header"));
+    if (headerValue.isUndefined())
+        return true;
+    if (!headerValue.isObject())
+        return refuse("global.tavrix:header", "is not an object");
+    const QJsonObject fields = headerValue.toObject();
+    RecordingHeader header;
+    // The same limits as a text header's lines.
+    struct Field {
+        const char* name;
+        double* value;
+        bool positive;
+    };
+    double samplesPerSweep = 0.0;
+    for (const Field& f : {Field{"center_frequency_hz", &header.centerFrequencyHz, true},
+                           Field{"sweep_time_ms", &header.sweepTimeMs, true},
+                           Field{"samples_per_sweep", &samplesPerSweep, true},
+                           Field{"mode_value", &header.modeValue, false}}) {
+        const QJsonValue v = fields.value(q(f.name));
+        const double x = v.toDouble(std::nan(""));
+        const bool valid = v.isDouble() && std::isfinite(x) && (f.positive ? x > 0.0 : x >= 0.0);
+        if (!valid)
+            return refuse(std::string("global.tavrix:header.") + f.name,
+                          absentOr(v, f.positive ? "is not a positive number"
+                                                 : "is not a number of at least 0"));
+        *f.value = x;
+    }
+    if (samplesPerSweep != std::trunc(samplesPerSweep) || samplesPerSweep > INT32_MAX)
+        return refuse("global.tavrix:header.samples_per_sweep", "is not a 32-bit integer");
+    header.samplesPerSweep = static_cast<std::int32_t>(samplesPerSweep);
+    header_ = header;
+    return true;
+}
+
+bool SigmfSource::open(const std::string& path) {
+    close();
+    header_.reset();
+    info_ = RecordingInfo{};
+    total_ = done_ = 0;
+    error_.clear();
+    dataPath_ = sigmfDataPath(path);
+    if (!readMetadata(sigmfMetaPath(path)))
+        return false;
+
+    errno = 0;
+    data_ = std::fopen(dataPath_.c_str(), "rb");
+    if (!data_) {
+        error_ = "Cannot open " + quoted(dataPath_) + ": " + reason(errno);
+        return false;
+    }
+    struct stat node {};
+    if (::fstat(::fileno(data_), &node) != 0 || !S_ISREG(node.st_mode)) {
+        error_ = dataPath_ + ": not a regular file";
+        close();
+        return false;
+    }
+    const auto size = static_cast<std::uint64_t>(node.st_size);
+    if (size % kBytesPerSample != 0) {
+        error_ = dataPath_ + ": " + std::to_string(size) +
+                 " bytes are not a whole number of 4-byte cu16_le samples (" +
+                 std::to_string(size % kBytesPerSample) + " bytes left over after sample " +
+                 std::to_string(size / kBytesPerSample) + "; file cut short?)";
+        close();
+        return false;
+    }
+    total_ = size / kBytesPerSample;
+    return true;
+}
+
+std::size_t SigmfSource::read(std::vector<std::complex<double>>& out, std::size_t maxSamples) {
+    out.clear();
+    if (!data_ || failed())
+        return 0;
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(maxSamples, total_ - done_));
+    out.reserve(want);
+    while (out.size() < want) {
+        const std::size_t n = std::min(want - out.size(), kBufferSamples);
+        bytes_.resize(n * kBytesPerSample);
+        errno = 0;
+        const std::size_t got = std::fread(bytes_.data(), 1, bytes_.size(), data_);
+        if (got != bytes_.size()) {
+            const std::string at = "sample " + std::to_string(done_ + got / kBytesPerSample);
+            error_ = std::ferror(data_)
+                         ? "Cannot read " + quoted(dataPath_) + " at " + at + ": " + reason(errno)
+                         : dataPath_ + ": ends at " + at + ", before the " +
+                               std::to_string(total_) + " samples it held when opened";
+            close();
+            return out.size();
+        }
+        for (std::size_t k = 0; k < n; ++k) {
+            const unsigned char* b = bytes_.data() + k * kBytesPerSample;
+            out.emplace_back(b[0] | b[1] << 8, b[2] | b[3] << 8);
+        }
+        done_ += n;
+    }
+    if (done_ == total_)
+        close();
+    return out.size();
+}
+
+} // namespace tavrix::record
