@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 
 namespace {
 
@@ -127,12 +128,14 @@ TEST(PipelineChains, EachModePairHasItsChainAndReadsWhatTheScalesAsk) {
     // Rows: sawtooth, triangle, FSK, CW; columns: display modes 1 to 5.
     const radar::Chain R = radar::Chain::FmcwRange, M = radar::Chain::FmcwRangeVelocity,
                        F = radar::Chain::Fsk, C = radar::Chain::Cw, N = radar::Chain::None;
-    const radar::Chain expected[4][5] = {{R, M, M, M, R}, {N, N, N, N, N}, {F, F, F, F, F},
-                                         {C, C, C, C, C}};
+    const radar::Chain expected[4][5] = {
+        {R, M, M, M, R}, {N, N, N, N, N}, {F, F, F, F, F}, {C, C, C, C, C}};
     for (int op = 0; op < 4; ++op)
         for (int display = 1; display <= 5; ++display)
             EXPECT_EQ(radar::ChainFor(op, display), expected[op][display - 1])
                 << op << "/" << display;
+    for (int display : {0, 6}) // no display the FMCW chains know
+        EXPECT_EQ(radar::ChainFor(radar::kFmcwSawtooth, display), N);
 
     struct Case {
         int op, display, model, sweepCode, sampleCode;
@@ -158,11 +161,10 @@ TEST(PipelineChains, EachModePairHasItsChainAndReadsWhatTheScalesAsk) {
         const FskScales fsk = ComputeFskScales(n, c.sweepMs, c.sweeps, c.carrierHz);
         const FmcwBurstScales burst = ComputeFmcwBurstScales(n, c.sweepMs, c.sweeps);
         const auto [count, timeout, rate] =
-            c.op == radar::kCw
-                ? std::tuple(cw.sampleCount, cw.timeoutMs, cw.sampleRate)
-                : c.op == radar::kFsk
-                      ? std::tuple(fsk.sampleCount, fsk.timeoutMs, fsk.sampleRate)
-                      : std::tuple(burst.sampleCount, burst.timeoutMs, burst.sampleRate);
+            c.op == radar::kCw ? std::tuple(cw.sampleCount, cw.timeoutMs, cw.sampleRate)
+            : c.op == radar::kFsk
+                ? std::tuple(fsk.sampleCount, fsk.timeoutMs, fsk.sampleRate)
+                : std::tuple(burst.sampleCount, burst.timeoutMs, burst.sampleRate);
         EXPECT_EQ(r->count, count);
         EXPECT_EQ(r->count, static_cast<std::int32_t>(n * c.sweeps));
         EXPECT_EQ(r->timeoutMs, static_cast<std::uint32_t>(timeout));
@@ -184,6 +186,40 @@ TEST(PipelineChains, EachModePairHasItsChainAndReadsWhatTheScalesAsk) {
     radar::Result result;
     SampleBlock frame(512);
     EXPECT_FALSE(radar::Pipeline().Process(s, frame, result));
+}
+
+TEST(PipelineSettings, ChangingAnyOneChoiceMakesThemDiffer) {
+    // Settings that compare equal are not sent to the acquisition again: a choice left out of
+    // the comparison would never reach it.
+    using Change = void (*)(radar::Settings&);
+    const Change changes[] = {
+        [](radar::Settings& s) { s.operatingMode = radar::kCw; },
+        [](radar::Settings& s) { s.displayMode = radar::kRangeWaterfall; },
+        [](radar::Settings& s) { s.deviceModel = kHazel; },
+        [](radar::Settings& s) { s.sweepTimeCode = 2; },
+        [](radar::Settings& s) { s.bandwidthChoice = 1; },
+        [](radar::Settings& s) { s.sampleWindowCode = 1; },
+        [](radar::Settings& s) { s.subtractDC = !s.subtractDC; },
+        [](radar::Settings& s) { s.correctAmplitude = !s.correctAmplitude; },
+        [](radar::Settings& s) { s.hammingWindow = !s.hammingWindow; },
+        [](radar::Settings& s) { s.rangeWeighting = !s.rangeWeighting; },
+        [](radar::Settings& s) { s.clutter = ClutterMode::MovingAverage; },
+        [](radar::Settings& s) { s.clutterAverage = 5; },
+        [](radar::Settings& s) { s.rangeWindow.low = 4; },
+        [](radar::Settings& s) { s.rangeWindow.high = 4; },
+        [](radar::Settings& s) { s.velocityWindow.low = -4; },
+        [](radar::Settings& s) { s.velocityWindow.high = 4; },
+        [](radar::Settings& s) { s.sweepCount = 128; },
+        [](radar::Settings& s) { s.fskThreshold = 6.5; },
+    };
+    for (std::size_t k = 0; k < std::size(changes); ++k) {
+        radar::Settings a, b;
+        changes[k](b);
+        EXPECT_FALSE(a == b) << "change " << k;
+        EXPECT_TRUE(a != b) << "change " << k;
+        changes[k](a);
+        EXPECT_TRUE(a == b) << "change " << k;
+    }
 }
 
 TEST(PipelineRange, ProfilePutsTheTargetInItsBinForEachSweepLengthAndBandwidth) {
@@ -373,13 +409,31 @@ TEST(PipelineFsk, ReadsTheTargetInsideTheVelocityWindowAndNothingAboveTheThresho
     EXPECT_LE(fskRangeError(read.range, strong.rangeAt(board.middle())), 0.3) << read.range;
     ASSERT_EQ(board.result.values.size(), kFskSpectrumSize);
     EXPECT_EQ(board.peak(), read.peak);
+    // The time scope: one sweep period, both tones.
+    ASSERT_TRUE(board.result.scope);
+    EXPECT_EQ(board.result.scope->i.size(), 128u);
+    EXPECT_DOUBLE_EQ(board.result.scope->interval, 1e-3 / 128);
 
     board.settings.velocityWindow.high = 0;
     board.run();
     EXPECT_NEAR(read.velocity, weak.velocity, step);
     EXPECT_LE(fskRangeError(read.range, weak.rangeAt(board.middle())), 0.3) << read.range;
 
-    board.settings.fskThreshold = read.peakDb + 10.0;
+    // The window's filter is real: it passes speeds between its bounds whichever the sign,
+    // so 1..3 m/s keeps the strong line as the open window shows it, and 2..3 m/s quells it.
+    board.openWindows();
+    board.run();
+    const std::vector<double> open = board.result.values;
+    const std::size_t line = read.peak;
+    board.settings.velocityWindow = {1, 3};
+    board.run();
+    EXPECT_NEAR(board.result.values[line], open[line], 3.0);
+    board.settings.velocityWindow = {2, 3};
+    board.run();
+    EXPECT_LT(board.result.values[line], open[line] - 30.0);
+
+    board.openWindows();
+    board.settings.fskThreshold = open[line] + 10.0;
     board.run();
     EXPECT_FALSE(read.detected);
     EXPECT_EQ(read.range, 0.0);
@@ -422,8 +476,5 @@ TEST(PipelineFsk, MovingTargetsReadTheirRangeAtEverySpeedAndOnBothSidesOfTheWrap
         EXPECT_NEAR(read.velocity, c.velocity, 2 * 2.0 * s.velocitySpan / 1023);
         EXPECT_LE(fskRangeError(read.range, t.rangeAt(board.middle())), 0.3)
             << read.range << " m read, " << t.rangeAt(board.middle()) << " m expected";
-        // The time scope: one sweep period, both tones, centred.
-        ASSERT_TRUE(board.result.scope);
-        EXPECT_EQ(board.result.scope->i.size(), 128u << c.samples);
     }
 }
