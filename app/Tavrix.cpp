@@ -1,4 +1,5 @@
 #include "app/Tavrix.h"
+#include "app/DetectionsDock.h"
 #include "camera/MultimediaCameraSource.h"
 #include "device/RadarDevice.h"
 #include "display/Waterfall.h"
@@ -52,6 +53,8 @@ Tavrix::Tavrix(UsbDriver& usbDriver, QWidget* parent) : QMainWindow(parent) {
     connect(ui.sdrCamera_DevicesList, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &Tavrix::setActiveCamera);
     connect(ui.sdrCamera_Status, &QPushButton::clicked, this, &Tavrix::setCameraStatus);
+    detectionsDock = new DetectionsDock(this);
+    addDockWidget(Qt::RightDockWidgetArea, detectionsDock);
     addLayoutMenu();
 }
 
@@ -67,6 +70,7 @@ Tavrix::~Tavrix() {
     delete markerRangePeak;
     delete gridBottom;
     delete zoneBottom;
+    delete curveDetections;
     delete radarDevice;
     // The camera goes before the view it renders into.
     camera.reset();

@@ -35,6 +35,7 @@ class QwtPlotMarker;
 class QwtPlotRenderer;
 class QwtPlotZoneItem;
 
+class DetectionsDock;
 class RadarDevice;
 class TavrixPlayback;
 class UsbDriver;
@@ -198,6 +199,7 @@ public:
     QwtPlotMarker* markerRangePeak = nullptr;
     QwtPlotGrid* gridBottom = nullptr;
     QwtPlotZoneItem* zoneBottom = nullptr;
+    QwtPlotCurve* curveDetections = nullptr; // a symbol at each detection
 
     // The processing of every chain, with the state it keeps from frame to frame.
     std::unique_ptr<tavrix::radar::Pipeline> pipeline;
@@ -207,6 +209,10 @@ public:
     std::unique_ptr<tavrix::camera::CameraSource> cameraSource; // where the cameras come from
     QVideoWidget* cameraView = nullptr;
     QDockWidget* cameraDock = nullptr;
+
+    // Every target of the frame drawn last, and the detector's settings.
+    DetectionsDock* detectionsDock = nullptr;
+    void drawDetections(const tavrix::radar::Result& result);
 
     // Remembered between runs when the program gives a store.
     QSettings* settings = nullptr;

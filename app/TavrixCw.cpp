@@ -96,4 +96,5 @@ void Tavrix::ProcessCwVelocity() {
         waterfall->AddRow(spectrum, true);
         waterfall->UpdateRaster(static_cast<quint32>(columns), -vCW, vCW, 0.0, history, zMin, zMax);
     }
+    drawDetections(result);
 }

@@ -1,3 +1,4 @@
+#include "app/DetectionsDock.h"
 #include "app/Tavrix.h"
 #include "device/RadarDevice.h"
 
@@ -27,6 +28,8 @@ radar::Settings Tavrix::currentSettings() const {
     s.velocityWindow = {ui.velocityFilter_Low->value(), ui.velocityFilter_High->value()};
     s.sweepCount = static_cast<std::uint32_t>(ui.spinBoxDopplerQueue->value());
     s.fskThreshold = ui.counterFSKDetectionThreshold->value();
+    if (detectionsDock)
+        s.detector = detectionsDock->settings();
     return s;
 }
 
@@ -127,4 +130,24 @@ void Tavrix::UpdateTimeScope(const radar::TimeScope& scope) {
         curveTopI->setSamples(topXData.data(), scope.i.data(), static_cast<int>(n));
     if (curveTopQ)
         curveTopQ->setSamples(topXData.data(), scope.q.data(), static_cast<int>(n));
+}
+
+void Tavrix::drawDetections(const radar::Result& result) {
+    if (!detectionsDock)
+        return;
+    detectionsDock->show(result.detections);
+    if (!curveDetections)
+        return;
+    // Where each display puts a target: range scope (range, level), velocity scopes (velocity,
+    // level), map (velocity, range).
+    QVector<QPointF> points;
+    for (const radar::Detection& d : result.detections) {
+        if (displayMode == 3 && d.range_m && d.velocity_mps)
+            points << QPointF(*d.velocity_mps, *d.range_m);
+        else if (displayMode == 1 && d.range_m)
+            points << QPointF(*d.range_m, d.level_db);
+        else if (displayMode == 2 && d.velocity_mps)
+            points << QPointF(*d.velocity_mps, d.level_db);
+    }
+    curveDetections->setSamples(points);
 }

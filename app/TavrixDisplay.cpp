@@ -7,6 +7,7 @@
 #include <qwt_plot_marker.h>
 #include <qwt_plot_spectrogram.h>
 #include <qwt_plot_zoneitem.h>
+#include <qwt_symbol.h>
 
 #include <array>
 
@@ -125,6 +126,7 @@ void Tavrix::rebuildPlotItems() {
     deleteItem(markerRangePeak);
     deleteItem(gridBottom);
     deleteItem(zoneBottom);
+    deleteItem(curveDetections);
     deleteItem(waterfall);
     ui.qwtPlotScope_1->replot();
     ui.qwtPlotScope_2->replot();
@@ -172,6 +174,16 @@ void Tavrix::rebuildPlotItems() {
     gridBottom = new QwtPlotGrid();
     gridBottom->setPen(QPen(QBrush(Qt::white), 0.5, Qt::DotLine, Qt::SquareCap, Qt::BevelJoin));
     gridBottom->attach(bottom);
+
+    if (displayMode >= 1 && displayMode <= 3) {
+        curveDetections = new QwtPlotCurve(QStringLiteral("Detections"));
+        curveDetections->setStyle(QwtPlotCurve::NoCurve);
+        curveDetections->setSymbol(new QwtSymbol(QwtSymbol::Ellipse, QBrush(Qt::NoBrush),
+                                                 QPen(Qt::magenta, 2), QSize(11, 11)));
+        curveDetections->setItemAttribute(QwtPlotItem::Legend, false);
+        curveDetections->setZ(30);
+        curveDetections->attach(bottom);
+    }
 
     zoneBottom = new QwtPlotZoneItem();
     zoneBottom->setPen(QPen(QBrush(Qt::darkGray), 0, Qt::SolidLine));

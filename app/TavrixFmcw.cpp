@@ -139,6 +139,7 @@ void Tavrix::ProcessFmcwRange() {
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kRangeBins), 0.0, rmax, 0.0, history,
                                 zMin, zMax);
     }
+    drawDetections(result);
 }
 
 void Tavrix::ProcessFmcwRangeVelocity() {
@@ -215,4 +216,5 @@ void Tavrix::ProcessFmcwRangeVelocity() {
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, history,
                                 zMin, zMax);
     }
+    drawDetections(result);
 }

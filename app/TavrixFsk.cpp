@@ -166,4 +166,5 @@ void Tavrix::ProcessFsk() {
     }
 
     UpdateTimeScope(*result.scope);
+    drawDetections(result);
 }

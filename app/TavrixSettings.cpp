@@ -1,3 +1,4 @@
+#include "app/DetectionsDock.h"
 #include "app/Tavrix.h"
 
 #include <QCloseEvent>
@@ -40,6 +41,7 @@ bool Tavrix::rememberStateIn(QSettings* store) {
     const int model = settings->value(kDeviceModel).toInt(&ok);
     if (ok && model >= 0 && model < ui.device_centerFrequency->count())
         ui.device_centerFrequency->setCurrentIndex(model);
+    detectionsDock->restore(*settings);
     const int format = settings->value(kRecordingFormat, 0).toInt();
     if (format >= 0 && format < ui.recordFormat->count())
         ui.recordFormat->setCurrentIndex(format);
@@ -59,6 +61,7 @@ void Tavrix::storeState() {
     settings->setValue(kDeviceModel, ui.device_centerFrequency->currentIndex());
     settings->setValue(kCamera, ui.sdrCamera_DevicesList->currentData().toByteArray());
     settings->setValue(kRecordingFormat, ui.recordFormat->currentIndex());
+    detectionsDock->store(*settings);
     settings->sync();
 }
 

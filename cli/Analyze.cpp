@@ -6,6 +6,7 @@
 #include "record/RecordingFile.h"
 #include "sim/PlaybackSource.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -39,6 +40,11 @@ int Analyze(const QStringList& arguments, QTextStream& out, QTextStream& err) {
          QStringLiteral("Sweeps per frame of the burst displays (default 64, as the window)."),
          QStringLiteral("q")},
         {QStringLiteral("json"), QStringLiteral("One JSON object per frame (JSON Lines).")},
+        {QStringLiteral("pfa"),
+         QStringLiteral("False-alarm probability of the target detector (default 1e-5)."),
+         QStringLiteral("p")},
+        {QStringLiteral("os"),
+         QStringLiteral("Ordered-statistic detector instead of cell averaging.")},
     });
     if (const auto done = Parse(p,
                                 QStringLiteral("tavrix-cli analyze FILE: runs the processing of "
@@ -98,6 +104,17 @@ int Analyze(const QStringList& arguments, QTextStream& out, QTextStream& err) {
         }
         s.sweepCount = static_cast<std::uint32_t>(sweeps);
     }
+    s.detector.enabled = true;
+    s.detector.variant =
+        p.isSet(QStringLiteral("os")) ? radar::DetectorSettings::OS : radar::DetectorSettings::CA;
+    if (p.isSet(QStringLiteral("pfa"))) {
+        bool ok = false;
+        s.detector.pfa = p.value(QStringLiteral("pfa")).toDouble(&ok);
+        if (!ok || !(s.detector.pfa > 0 && s.detector.pfa < 1)) {
+            err << "tavrix-cli: --pfa is a probability between 0 and 1\n";
+            return kUsage;
+        }
+    }
     radar::OpenWindows(s);
     const std::optional<radar::FrameRequest> request = radar::Pipeline::Request(s);
     if (!request || request->count <= 0) {
@@ -130,17 +147,24 @@ int Analyze(const QStringList& arguments, QTextStream& out, QTextStream& err) {
         if (pipeline.Process(s, frame, result)) {
             const radar::Readings r = radar::ReadingsOf(s, result);
             if (json) {
+                QJsonArray targets;
+                for (const radar::Detection& d : result.detections)
+                    targets.append(
+                        QJsonObject{{QStringLiteral("range_m"), jsonOf(d.range_m)},
+                                    {QStringLiteral("velocity_mps"), jsonOf(d.velocity_mps)},
+                                    {QStringLiteral("snr_db"), d.snr_db}});
                 const QJsonObject line{{QStringLiteral("time_s"), time},
                                        {QStringLiteral("mode"), mode},
                                        {QStringLiteral("display"), display},
                                        {QStringLiteral("range_m"), jsonOf(r.rangeM)},
                                        {QStringLiteral("velocity_mps"), jsonOf(r.velocityMps)},
-                                       {QStringLiteral("peak_db"), jsonOf(r.peakDb)}};
+                                       {QStringLiteral("peak_db"), jsonOf(r.peakDb)},
+                                       {QStringLiteral("detections"), targets}};
                 out << QJsonDocument(line).toJson(QJsonDocument::Compact) << "\n";
             } else {
                 out << QString::number(time, 'f', 4) << " s  range " << textOf(r.rangeM, " m")
                     << "  velocity " << textOf(r.velocityMps, " m/s") << "  peak "
-                    << textOf(r.peakDb, " dB") << "\n";
+                    << textOf(r.peakDb, " dB") << "  targets " << result.detections.size() << "\n";
             }
         }
         frame.clear();

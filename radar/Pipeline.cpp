@@ -85,19 +85,26 @@ std::optional<FrameRequest> Pipeline::Request(const Settings& s) {
 bool Pipeline::Process(const Settings& s, SampleBlock& frame, Result& out) {
     out = Result();
     out.chain = ChainFor(s.operatingMode, s.displayMode);
+    bool made = false;
     switch (out.chain) {
     case Chain::FmcwRange:
-        return processFmcwRange(s, frame, out);
+        made = processFmcwRange(s, frame, out);
+        break;
     case Chain::FmcwRangeVelocity:
-        return processFmcwRangeVelocity(s, frame, out);
+        made = processFmcwRangeVelocity(s, frame, out);
+        break;
     case Chain::Cw:
-        return processCw(s, frame, out);
+        made = processCw(s, frame, out);
+        break;
     case Chain::Fsk:
+        // Its detections need the tone spectra, which the result does not keep.
         return processFsk(s, frame, out);
     case Chain::None:
         break;
     }
-    return false;
+    if (made && s.detector.enabled)
+        out.detections = DetectTargets(out, s, s.detector);
+    return made;
 }
 
 void Pipeline::cancelClutter(const Settings& s, SampleBlock& frame) {
@@ -202,6 +209,9 @@ bool Pipeline::processFsk(const Settings& s, SampleBlock& frame, Result& out) {
     if (!dsp::ComputeFskSpectra(frame, n, s.sweepCount, s.hammingWindow, filter, spectra))
         return false;
     out.fskTarget = dsp::DetectFskTarget(spectra, out.fskWindow, s.fskThreshold, vFSK);
+    if (s.detector.enabled)
+        out.detections = DetectInFskSpectrum(spectra.combined, DetectionScalesFor(s, Chain::Fsk),
+                                             s.detector, &spectra);
     out.values = std::move(spectra.combined);
 
     // One sweep period, both tones, centred.

@@ -10,6 +10,7 @@
 #include "dsp/FmcwRange.h"
 #include "dsp/FmcwRangeVelocity.h"
 #include "dsp/Fsk.h"
+#include "radar/Detection.h"
 #include "radar/Settings.h"
 
 #include <cstdint>
@@ -50,6 +51,8 @@ struct Result {
     std::vector<double> values;
     dsp::FskTarget fskTarget; // FSK only
     dsp::FskWindow fskWindow;
+    // Every target the detector finds, strongest first; empty while it is off.
+    std::vector<Detection> detections;
 };
 
 class Pipeline {

@@ -75,7 +75,8 @@ bool operator==(const Settings& a, const Settings& b) {
            a.hammingWindow == b.hammingWindow && a.rangeWeighting == b.rangeWeighting &&
            a.clutter == b.clutter && a.clutterAverage == b.clutterAverage &&
            same(a.rangeWindow, b.rangeWindow) && same(a.velocityWindow, b.velocityWindow) &&
-           a.sweepCount == b.sweepCount && a.fskThreshold == b.fskThreshold;
+           a.sweepCount == b.sweepCount && a.fskThreshold == b.fskThreshold &&
+           a.detector == b.detector;
 }
 
 } // namespace tavrix::radar

@@ -6,6 +6,7 @@
 
 #include "dsp/Clutter.h"
 #include "dsp/FmcwRange.h"
+#include "radar/Detection.h"
 
 #include <cstdint>
 
@@ -40,6 +41,7 @@ struct Settings {
     dsp::SliderWindow velocityWindow;
     std::uint32_t sweepCount = 64; // sweeps per burst (map, CW, FSK)
     double fskThreshold = 8.0;     // dB
+    DetectorSettings detector;     // every target of a frame, beside the single peak
 
     std::uint32_t samplesPerSweep() const;
     double sweepTimeMs() const;

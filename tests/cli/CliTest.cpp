@@ -7,6 +7,7 @@
 #include "dsp/FmcwRangeVelocity.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -89,6 +90,13 @@ TEST_F(Cli, RecordingsOfTheBoardAnalyseWherePhysicsPutsTheTarget) {
             const double expected = range + velocity * f[QStringLiteral("time_s")].toDouble();
             ASSERT_LE(std::abs(f[QStringLiteral("range_m")].toDouble() - expected),
                       rmax / 513 + slack);
+            // The detector finds the same target, strongest first.
+            const QJsonArray targets = f[QStringLiteral("detections")].toArray();
+            ASSERT_FALSE(targets.isEmpty());
+            const QJsonObject strongest = targets[0].toObject();
+            EXPECT_LE(std::abs(strongest[QStringLiteral("range_m")].toDouble() - expected),
+                      2 * rmax / 513 + slack);
+            EXPECT_GT(strongest[QStringLiteral("snr_db")].toDouble(), 15.0);
         }
 
         // The map of 64 sweeps: the strongest cell within one range bin and one velocity cell.

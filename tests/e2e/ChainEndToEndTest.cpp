@@ -8,6 +8,9 @@
 #include "dsp/Peak.h"
 #include "tests/e2e/Radar.h"
 
+#include <QCheckBox>
+#include <QTableWidget>
+
 #include <qwt_dial.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
@@ -274,4 +277,24 @@ TEST(ChainEndToEnd, ShortReadsStopWithTheChainsOwnMessageAndDrawNothing) {
             EXPECT_TRUE(std::all_of(h.begin(), h.end(), [](double v) { return v == 0; }));
         }
     }
+}
+
+TEST(FmcwEndToEnd, DetectionsOfEveryTargetReachTheDockAndThePlot) {
+    Fmcw radar({target(20.0, 0.0, 3000), target(60.0, 0.0, 600)}, kRangeScope);
+    auto* table = radar.window->findChild<QTableWidget*>(QStringLiteral("detectionsTable"));
+    ASSERT_NE(table, nullptr);
+    radar.cycles(2);
+    EXPECT_EQ(table->rowCount(), 0); // the detector starts off
+    radar.window->findChild<QCheckBox*>(QStringLiteral("detectorEnabled"))->setChecked(true);
+    radar.cycles(2);
+    ASSERT_GE(table->rowCount(), 2);
+    const double bin = radar.rmax() / 513;
+    std::vector<double> ranges;
+    for (int row = 0; row < table->rowCount(); ++row)
+        ranges.push_back(table->item(row, 0)->text().toDouble());
+    for (double expected : {20.0, 60.0})
+        EXPECT_TRUE(std::any_of(ranges.begin(), ranges.end(), [&](double r) {
+            return std::abs(r - expected) <= 2 * bin;
+        })) << expected;
+    EXPECT_EQ(radar.window->curveDetections->dataSize(), static_cast<size_t>(table->rowCount()));
 }
