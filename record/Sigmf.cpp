@@ -284,11 +284,14 @@ bool SigmfSink::write(const std::complex<double>* samples, std::size_t count) {
     }
     if (!error_.empty())
         return false;
+    // Written this way round, NaN fails too; the round trip through the integer is the
+    // integrality check, without a call per value.
+    const auto fits = [](double v) {
+        return v >= 0.0 && v <= 65535.0 && static_cast<double>(static_cast<std::uint16_t>(v)) == v;
+    };
     for (std::size_t i = 0; i < count; ++i) {
         const double re = samples[i].real();
         const double im = samples[i].imag();
-        // Written this way round, NaN fails too.
-        const auto fits = [](double v) { return v >= 0.0 && v <= 65535.0 && v == std::trunc(v); };
         if (!fits(re) || !fits(im)) {
             error_ = "Cannot record sample " + std::to_string(accepted_ + i) + " in " +
                      quoted(dataPath_) + ": " + number(re) + "+" + number(im) +
@@ -296,13 +299,21 @@ bool SigmfSink::write(const std::complex<double>* samples, std::size_t count) {
             return false;
         }
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto re = static_cast<std::uint16_t>(samples[i].real());
-        const auto im = static_cast<std::uint16_t>(samples[i].imag());
-        const unsigned char bytes[] = {
-            static_cast<unsigned char>(re & 0xFF), static_cast<unsigned char>(re >> 8),
-            static_cast<unsigned char>(im & 0xFF), static_cast<unsigned char>(im >> 8)};
-        buffer_.insert(buffer_.end(), bytes, bytes + kBytesPerSample);
+    std::size_t i = 0;
+    while (i < count) {
+        // Whole runs straight into the buffer's room, little-endian whatever the host.
+        const std::size_t used = buffer_.size();
+        const std::size_t run = std::min(count - i, kBufferSamples - used / kBytesPerSample);
+        buffer_.resize(used + run * kBytesPerSample);
+        unsigned char* out = buffer_.data() + used;
+        for (std::size_t k = 0; k < run; ++k, ++i, out += kBytesPerSample) {
+            const auto re = static_cast<std::uint16_t>(samples[i].real());
+            const auto im = static_cast<std::uint16_t>(samples[i].imag());
+            out[0] = static_cast<unsigned char>(re & 0xFF);
+            out[1] = static_cast<unsigned char>(re >> 8);
+            out[2] = static_cast<unsigned char>(im & 0xFF);
+            out[3] = static_cast<unsigned char>(im >> 8);
+        }
         if (buffer_.size() >= kBufferSamples * kBytesPerSample && !flushBuffer())
             return false;
     }
