@@ -1,3 +1,4 @@
+#include "app/DetectionsDock.h"
 #include "app/Tavrix.h"
 #include "app/TavrixPlayback.h"
 #include "device/RadarDevice.h"
@@ -130,6 +131,7 @@ void Tavrix::deactivate() {
     if (acquisitionTimer != nullptr)
         acquisitionTimer->stop();
     stopWorker();
+    detectionsDock->show({}); // the targets of a stream that has ended
     statusBar()->showMessage(QStringLiteral("Device disabled"));
     setDisplayControlsEnabled(false);
     ui.DisplayProperties->setCurrentIndex(kCameraControlsPage);
@@ -198,6 +200,7 @@ void Tavrix::stopAcquisition(const QString& message) {
     if (acquisitionTimer != nullptr)
         acquisitionTimer->stop();
     stopWorker();
+    detectionsDock->show({});
     ui.buttonActivateDevice->setChecked(false);
     statusBar()->showMessage(message);
     refreshDeviceList();

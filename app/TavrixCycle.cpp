@@ -37,7 +37,9 @@ void Tavrix::publishSettings(const radar::Settings& settings) {
     const bool reset = clutterReset != 0;
     if (settings == publishedSettings && !reset)
         return;
-    if (settings != publishedSettings)
+    // A frame in flight still fits the axes after a change of filters, windows or detection:
+    // only a change of what frames are drops it (a long frame is seconds of data).
+    if (!radar::SameFrames(settings, publishedSettings))
         ++settingsGeneration;
     publishedSettings = settings;
     clutterReset = 0;

@@ -32,8 +32,8 @@ void describe(QCommandLineParser& parser) {
         QStringLiteral("file")));
     parser.addOption(QCommandLineOption(
         QStringLiteral("playback"),
-        QStringLiteral("Run on the emulated radar board playing the recording <file> (.dat), "
-                       "with the parameters it was recorded with."),
+        QStringLiteral("Run on the emulated radar board playing the recording <file> (text "
+                       "or SigMF), with the parameters it was recorded with."),
         QStringLiteral("file")));
     parser.addOption(QCommandLineOption(
         QStringLiteral("speed"),

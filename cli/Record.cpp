@@ -7,11 +7,13 @@
 #include "device/StreamReader.h"
 #include "radar/Settings.h"
 #include "record/RecordingFile.h"
+#include "record/RecordingMove.h"
 #include "sim/Scene.h"
 #include "sim/SimUsbDriver.h"
 #include "usb/libusb/LibusbDriver.h"
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
 namespace tavrix::cli {
@@ -268,14 +270,22 @@ int Record(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     SampleBlock part;
     int shownTenths = -1;
     while (!reader.done()) {
-        if (!reader.next(part)) {
+        // A recording cut short would read as a shorter, whole one: none is kept.
+        const auto discard = [&] {
             sink->close();
+            for (const std::string& file : record::recordingFiles(path.toStdString()))
+                std::remove(file.c_str());
+        };
+        if (!reader.next(part)) {
+            discard();
             err << "\ntavrix-cli: the recording failed after " << reader.delivered()
-                << " samples: " << QString::fromStdString(reader.error()) << "\n";
+                << " samples, nothing was kept: " << QString::fromStdString(reader.error()) << "\n";
             return kFailed;
         }
         if (!sink->write(part.data(), part.size())) {
-            err << "\ntavrix-cli: " << QString::fromStdString(sink->error()) << "\n";
+            const std::string why = sink->error();
+            discard();
+            err << "\ntavrix-cli: " << QString::fromStdString(why) << "; nothing was kept\n";
             return kFailed;
         }
         const int tenths = static_cast<int>(static_cast<double>(reader.delivered()) / rate * 10);

@@ -47,7 +47,11 @@ std::optional<FrameOutcome> AcquisitionWorker::TakeNewest() {
 void AcquisitionWorker::Stop() {
     if (!thread.joinable())
         return;
-    stopping = true;
+    {
+        // Under the lock, so that a worker about to wait for new settings sees it.
+        const std::lock_guard<std::mutex> guard(lock);
+        stopping = true;
+    }
     changed.notify_all();
     thread.join();
 }

@@ -64,6 +64,13 @@ void OpenWindows(Settings& s) {
     }
 }
 
+bool SameFrames(const Settings& a, const Settings& b) {
+    return a.operatingMode == b.operatingMode && a.displayMode == b.displayMode &&
+           a.deviceModel == b.deviceModel && a.sweepTimeCode == b.sweepTimeCode &&
+           a.bandwidthChoice == b.bandwidthChoice && a.sampleWindowCode == b.sampleWindowCode &&
+           a.sweepCount == b.sweepCount;
+}
+
 bool operator==(const Settings& a, const Settings& b) {
     const auto same = [](dsp::SliderWindow x, dsp::SliderWindow y) {
         return x.low == y.low && x.high == y.high;

@@ -59,6 +59,10 @@ struct Settings {
 
 bool operator==(const Settings& a, const Settings& b);
 
+// Frames of `a` and `b` have the same chain, size and scales (the axes they are drawn on);
+// they may differ in filtering, windows and detection.
+bool SameFrames(const Settings& a, const Settings& b);
+
 // Both windows over their whole scale for the settings' mode, as the window's sliders start
 // (no band filter, every bin searched).
 void OpenWindows(Settings& s);

@@ -105,6 +105,7 @@ bool convertRecording(const std::string& in, const std::string& out, std::string
             }
 
     RecordingInfo info = source->info();
+    info.stampNow = false; // a text recording kept no start time: none is made up
     if (info.operatingMode.empty() && source->header())
         info.operatingMode = modeOfHeader(*source->header());
     const std::unique_ptr<RecordingSink> sink = makeSink(out);

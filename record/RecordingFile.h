@@ -26,7 +26,10 @@ FileFormat formatOf(const std::string& path);
 struct RecordingInfo {
     std::string operatingMode; // "fmcw", "fsk", "cw", "fmcw-triangle"; empty: unknown
     std::string deviceModel;   // model name, empty: unknown
-    std::string datetime;      // ISO 8601 UTC of the first sample; empty: now, when writing
+    std::string datetime;      // ISO 8601 UTC of the first sample; empty: see stampNow
+    // An empty datetime means the time of writing (a live recording), or, without this, that
+    // the time is unknown (a file that kept none): then none is written rather than a false one.
+    bool stampNow = true;
 };
 
 // Streaming writer, either format. Every failure is reported through the results and

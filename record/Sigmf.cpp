@@ -71,7 +71,9 @@ QByteArray metadata(const std::optional<RecordingHeader>& header, const Recordin
         QJsonArray{QJsonObject{{q("name"), q("tavrix")},
                                {q("version"), q(kTavrixNamespaceVersion)},
                                {q("optional"), true}}};
-    QJsonObject capture{{q("core:sample_start"), 0}, {q("core:datetime"), q(datetime)}};
+    QJsonObject capture{{q("core:sample_start"), 0}};
+    if (!datetime.empty())
+        capture[q("core:datetime")] = q(datetime);
 
     const std::string& mode = info.operatingMode;
     if (!mode.empty())
@@ -253,8 +255,9 @@ bool SigmfSink::open(const std::string& path, const std::optional<RecordingHeade
         error_ = refusal + "a header value is not finite";
         return false;
     }
-    const std::string datetime =
-        info.datetime.empty() ? isoUtc(std::chrono::system_clock::now()) : info.datetime;
+    const std::string datetime = info.datetime.empty() && info.stampNow
+                                     ? isoUtc(std::chrono::system_clock::now())
+                                     : info.datetime;
 
     errno = 0;
     data_ = std::fopen(dataPath_.c_str(), "wb");

@@ -74,6 +74,14 @@ TEST_F(Cli, RecordingsOfTheBoardAnalyseWherePhysicsPutsTheTarget) {
              QStringLiteral("--seconds"), QStringLiteral("0.6")});
     ASSERT_EQ(recorded.status, 0) << recorded.err.toStdString();
     ASSERT_EQ(run({QStringLiteral("convert"), text, sigmf}).status, 0);
+    // The text file kept no start time, so the SigMF one claims none.
+    QFile meta(file(QStringLiteral("street.sigmf-meta")));
+    ASSERT_TRUE(meta.open(QIODevice::ReadOnly));
+    const QJsonObject capture = QJsonDocument::fromJson(meta.readAll())
+                                    .object()[QStringLiteral("captures")]
+                                    .toArray()[0]
+                                    .toObject();
+    EXPECT_FALSE(capture.contains(QStringLiteral("core:datetime")));
 
     const double rmax = tavrix::dsp::FmcwMaxRange(128, 1e8);
     const double vmax = tavrix::dsp::FmcwMaxVelocity(2.45e9, 0.5);
