@@ -21,6 +21,10 @@
 #define TAVRIX_VERSION "unknown"
 #endif
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tavrix::record {
 
 namespace {
@@ -279,6 +283,67 @@ bool SigmfSink::open(const std::string& path, const std::optional<RecordingHeade
     return true;
 }
 
+namespace {
+
+// Packs samples[0..n) as cu16_le into `out`; the index of the first sample whose parts are not
+// whole numbers from 0 to 65535 (NaN included), or n.
+std::size_t packSamples(const std::complex<double>* samples, std::size_t n, unsigned char* out) {
+    std::size_t i = 0;
+#ifdef __SSE2__
+    // Two samples at a time; packs_epi32 saturates signed, so the values are moved down by
+    // 32768 around it and the bias flipped back in the 16-bit results.
+    const __m128i bias32 = _mm_set1_epi32(32768);
+    const __m128i bias16 = _mm_set1_epi16(static_cast<short>(0x8000));
+    for (; i + 2 <= n; i += 2, out += 8) {
+        const __m128d a = _mm_loadu_pd(reinterpret_cast<const double*>(samples + i));
+        const __m128d b = _mm_loadu_pd(reinterpret_cast<const double*>(samples + i + 1));
+        const __m128i ka = _mm_cvttpd_epi32(a);
+        const __m128i kb = _mm_cvttpd_epi32(b);
+        const int exact = _mm_movemask_pd(_mm_cmpeq_pd(_mm_cvtepi32_pd(ka), a)) &
+                          _mm_movemask_pd(_mm_cmpeq_pd(_mm_cvtepi32_pd(kb), b));
+        const __m128i k = _mm_unpacklo_epi64(ka, kb); // re0 im0 re1 im1
+        const int small =
+            _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(k, 16), _mm_setzero_si128()));
+        if (exact != 3 || small != 0xFFFF)
+            break; // the one-at-a-time loop below finds which
+        const __m128i packed =
+            _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(k, bias32), _mm_setzero_si128()), bias16);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+    }
+#endif
+    for (; i < n; ++i, out += 4) {
+#ifdef __SSE2__
+        // Truncating conversion, back again: equal only for whole numbers in int range (NaN
+        // and the out-of-range become INT_MIN); the unsigned test then keeps 0..65535.
+        const __m128d v = _mm_loadu_pd(reinterpret_cast<const double*>(samples + i));
+        const __m128i k = _mm_cvttpd_epi32(v);
+        const int exact = _mm_movemask_pd(_mm_cmpeq_pd(_mm_cvtepi32_pd(k), v));
+        const auto re = static_cast<std::uint32_t>(_mm_cvtsi128_si32(k));
+        const auto im = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(k, 4)));
+        if (exact != 3 || ((re | im) >> 16) != 0)
+            return i;
+#else
+        const double dr = samples[i].real();
+        const double di = samples[i].imag();
+        const auto fits = [](double v) {
+            return v >= 0.0 && v <= 65535.0 &&
+                   static_cast<double>(static_cast<std::uint16_t>(v)) == v;
+        };
+        if (!fits(dr) || !fits(di))
+            return i;
+        const auto re = static_cast<std::uint32_t>(dr);
+        const auto im = static_cast<std::uint32_t>(di);
+#endif
+        out[0] = static_cast<unsigned char>(re & 0xFF);
+        out[1] = static_cast<unsigned char>(re >> 8);
+        out[2] = static_cast<unsigned char>(im & 0xFF);
+        out[3] = static_cast<unsigned char>(im >> 8);
+    }
+    return n;
+}
+
+} // namespace
+
 bool SigmfSink::write(const std::complex<double>* samples, std::size_t count) {
     if (!data_) {
         if (error_.empty())
@@ -287,36 +352,22 @@ bool SigmfSink::write(const std::complex<double>* samples, std::size_t count) {
     }
     if (!error_.empty())
         return false;
-    // Written this way round, NaN fails too; the round trip through the integer is the
-    // integrality check, without a call per value.
-    const auto fits = [](double v) {
-        return v >= 0.0 && v <= 65535.0 && static_cast<double>(static_cast<std::uint16_t>(v)) == v;
-    };
-    for (std::size_t i = 0; i < count; ++i) {
-        const double re = samples[i].real();
-        const double im = samples[i].imag();
-        if (!fits(re) || !fits(im)) {
-            error_ = "Cannot record sample " + std::to_string(accepted_ + i) + " in " +
-                     quoted(dataPath_) + ": " + number(re) + "+" + number(im) +
-                     "i is not a pair of integers from 0 to 65535 (" + kSigmfDatatype + ")";
-            return false;
-        }
-    }
     std::size_t i = 0;
     while (i < count) {
-        // Whole runs straight into the buffer's room, little-endian whatever the host.
         const std::size_t used = buffer_.size();
         const std::size_t run = std::min(count - i, kBufferSamples - used / kBytesPerSample);
         buffer_.resize(used + run * kBytesPerSample);
-        unsigned char* out = buffer_.data() + used;
-        for (std::size_t k = 0; k < run; ++k, ++i, out += kBytesPerSample) {
-            const auto re = static_cast<std::uint16_t>(samples[i].real());
-            const auto im = static_cast<std::uint16_t>(samples[i].imag());
-            out[0] = static_cast<unsigned char>(re & 0xFF);
-            out[1] = static_cast<unsigned char>(re >> 8);
-            out[2] = static_cast<unsigned char>(im & 0xFF);
-            out[3] = static_cast<unsigned char>(im >> 8);
+        const std::size_t packed = packSamples(samples + i, run, buffer_.data() + used);
+        if (packed < run) {
+            // The refused sample and what came with it in this run go; what went before stays.
+            buffer_.resize(used);
+            const std::complex<double> bad = samples[i + packed];
+            error_ = "Cannot record sample " + std::to_string(accepted_ + i + packed) + " in " +
+                     quoted(dataPath_) + ": " + number(bad.real()) + "+" + number(bad.imag()) +
+                     "i is not a pair of integers from 0 to 65535 (" + kSigmfDatatype + ")";
+            return false;
         }
+        i += run;
         if (buffer_.size() >= kBufferSamples * kBytesPerSample && !flushBuffer())
             return false;
     }

@@ -123,7 +123,8 @@ TEST_F(Sigmf, TextToSigmfToTextIsByteForByte) {
 }
 
 TEST_F(Sigmf, WrittenPairFollowsTheSigmfRules) {
-    const Samples samples{{0x1234, 0x0506}, {65535, 32767}, {1, 0}};
+    // Pairs either side of the middle of the range, where the packing moves its bias.
+    const Samples samples{{0x1234, 0x0506}, {65535, 32767}, {32768, 0}, {32767, 65535}, {1, 0}};
     const std::string file = path("rec.sigmf-data");
     auto sink = makeSink(file);
     const std::string before = isoUtc(std::chrono::system_clock::now());
@@ -134,7 +135,9 @@ TEST_F(Sigmf, WrittenPairFollowsTheSigmfRules) {
     ASSERT_TRUE(sink->close()) << sink->error();
 
     // I then Q, little-endian, nothing else.
-    EXPECT_EQ(contents(file), std::string("\x34\x12\x06\x05\xff\xff\xff\x7f\x01\x00\x00\x00", 12));
+    EXPECT_EQ(contents(file), std::string("\x34\x12\x06\x05\xff\xff\xff\x7f\x00\x80\x00\x00"
+                                          "\xff\x7f\xff\xff\x01\x00\x00\x00",
+                                          20));
     const std::string metaText = contents(path("rec.sigmf-meta"));
     EXPECT_EQ(metaText.front(), '{');
     EXPECT_EQ(metaText.back(), '}');
