@@ -62,11 +62,12 @@ void RangeProfilePlain(benchmark::State& state) {
     }
 }
 
+// One core: the mapper on the calling thread alone.
 void RangeVelocityMap(benchmark::State& state) {
     const auto q = static_cast<std::uint32_t>(state.range(0));
     const auto n = static_cast<std::uint32_t>(state.range(1));
     const ComplexVector burst = RawCounts(std::size_t{q} * n);
-    FmcwRangeVelocityMapper mapper;
+    FmcwRangeVelocityMapper mapper(1);
     std::vector<double> map(kMapValues);
     RangeVelocityOptions options;
     options.rows = MapRows::NearFirst;
@@ -76,6 +77,21 @@ void RangeVelocityMap(benchmark::State& state) {
     }
     Share("map_" + std::to_string(q) + "x" + std::to_string(n) + ".f64", map.data(),
           map.size() * sizeof(double));
+}
+
+// Both cores: the calling thread and one helper.
+void RangeVelocityMapTwoCores(benchmark::State& state) {
+    const auto q = static_cast<std::uint32_t>(state.range(0));
+    const auto n = static_cast<std::uint32_t>(state.range(1));
+    const ComplexVector burst = RawCounts(std::size_t{q} * n);
+    FmcwRangeVelocityMapper mapper(2);
+    std::vector<double> map(kMapValues);
+    RangeVelocityOptions options;
+    options.rows = MapRows::NearFirst;
+    for (auto _ : state) {
+        mapper.Process(burst, n, q, options, map);
+        benchmark::ClobberMemory();
+    }
 }
 
 void RangeVelocityMapPlain(benchmark::State& state) {
@@ -106,6 +122,11 @@ BENCHMARK(RangeProfilePlain)
     ->ReportAggregatesOnly(true);
 BENCHMARK(RangeVelocityMap)
     ->Args({64, 128})
+    ->Args({1024, 1024})
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(RangeVelocityMapTwoCores)
     ->Args({1024, 1024})
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(kRepetitions)

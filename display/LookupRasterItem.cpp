@@ -23,6 +23,67 @@
 // This file is built without floating-point contraction: the interpolation must round as the
 // library's own does, operation by operation.
 
+TurnedRasterData::TurnedRasterData(const QVector<double>& stored, quint32 columns, int turn,
+                                   double xMin, double xMax, double yMin, double yMax, double zMin,
+                                   double zMax, qint32 resampleSelection)
+    : Tavrix_RasterData(stored, columns, xMin, xMax, yMin, yMax, zMin, zMax, resampleSelection),
+      stored_(stored) {
+    const int rows = numRows();
+    turn_ = rows > 0 ? ((turn % rows) + rows) % rows : 0;
+}
+
+double TurnedRasterData::value(double x, double y) const {
+    if (turn_ == 0)
+        return QwtMatrixRasterData::value(x, y);
+    // The library's lookup, row for row, but for the stored row it reads. There are rows and
+    // columns here: a turn needs at least two rows.
+    const QwtInterval xInterval = interval(Qt::XAxis);
+    const QwtInterval yInterval = interval(Qt::YAxis);
+    if (!(xInterval.contains(x) && yInterval.contains(y)))
+        return qQNaN();
+    const int columns = numColumns();
+    const int rows = numRows();
+    const double dx = xInterval.width() / columns;
+    const double dy = yInterval.width() / rows;
+    const double* values = stored_.constData();
+    const auto at = [&](int row, int column) {
+        return values[static_cast<std::size_t>(StoredRow(row)) * static_cast<std::size_t>(columns) +
+                      static_cast<std::size_t>(column)];
+    };
+    if (resampleMode() == BilinearInterpolation) {
+        int col1 = qRound((x - xInterval.minValue()) / dx) - 1;
+        int row1 = qRound((y - yInterval.minValue()) / dy) - 1;
+        int col2 = col1 + 1;
+        int row2 = row1 + 1;
+        if (col1 < 0)
+            col1 = col2;
+        else if (col2 >= columns)
+            col2 = col1;
+        if (row1 < 0)
+            row1 = row2;
+        else if (row2 >= rows)
+            row2 = row1;
+        const double v11 = at(row1, col1);
+        const double v21 = at(row1, col2);
+        const double v12 = at(row2, col1);
+        const double v22 = at(row2, col2);
+        const double x2 = xInterval.minValue() + (col2 + 0.5) * dx;
+        const double y2 = yInterval.minValue() + (row2 + 0.5) * dy;
+        const double rx = (x2 - x) / dx;
+        const double ry = (y2 - y) / dy;
+        const double vr1 = rx * v11 + (1.0 - rx) * v21;
+        const double vr2 = rx * v12 + (1.0 - rx) * v22;
+        return ry * vr1 + (1.0 - ry) * vr2;
+    }
+    int row = static_cast<int>((y - yInterval.minValue()) / dy);
+    int column = static_cast<int>((x - xInterval.minValue()) / dx);
+    if (row >= rows)
+        row = rows - 1;
+    if (column >= columns)
+        column = columns - 1;
+    return at(row, column);
+}
+
 RasterLineSampler::RasterLineSampler(const QwtMatrixRasterData& raster, const QwtScaleMap& xMap,
                                      const QwtScaleMap& yMap, int width)
     : yMap_(yMap), matrix_(raster.valueMatrix()), values_(matrix_.constData()),
@@ -30,6 +91,8 @@ RasterLineSampler::RasterLineSampler(const QwtMatrixRasterData& raster, const Qw
       bilinear_(raster.resampleMode() == QwtMatrixRasterData::BilinearInterpolation),
       yInterval_(raster.interval(Qt::YAxis)),
       columnTaps_(static_cast<std::size_t>(std::max(width, 0))) {
+    if (const auto* turned = dynamic_cast<const TurnedRasterData*>(&raster))
+        turn_ = turned->turn();
     const QwtInterval xInterval = raster.interval(Qt::XAxis);
     // A matrix without a whole row has no value anywhere (the library would read outside it).
     if (columns_ <= 0 || rows_ <= 0)
@@ -89,7 +152,7 @@ void RasterLineSampler::Line(int y, double* out) const {
         return;
     }
     if (!bilinear_) {
-        const double* values = values_ + static_cast<std::size_t>(row.first) * columns_;
+        const double* values = values_ + static_cast<std::size_t>(Stored(row.first)) * columns_;
         for (std::size_t x = 0; x < width; ++x) {
             const int column = columnTaps_[x].first;
             out[x] = column < 0 ? kNan : values[column];
@@ -97,6 +160,8 @@ void RasterLineSampler::Line(int y, double* out) const {
         return;
     }
     const double ry = row.weight;
+    const int first = Stored(row.first);
+    const int second = Stored(row.second);
     for (std::size_t x = 0; x < width; ++x) {
         const Tap& column = columnTaps_[x];
         if (column.first < 0) {
@@ -104,10 +169,10 @@ void RasterLineSampler::Line(int y, double* out) const {
             continue;
         }
         const double rx = column.weight;
-        const double v11 = At(row.first, column.first);
-        const double v21 = At(row.first, column.second);
-        const double v12 = At(row.second, column.first);
-        const double v22 = At(row.second, column.second);
+        const double v11 = At(first, column.first);
+        const double v21 = At(first, column.second);
+        const double v12 = At(second, column.first);
+        const double v22 = At(second, column.second);
         const double vr1 = rx * v11 + (1.0 - rx) * v21;
         const double vr2 = rx * v12 + (1.0 - rx) * v22;
         out[x] = ry * vr1 + (1.0 - ry) * vr2;
@@ -265,6 +330,13 @@ QImage ExpandImage(const QImage& image, const std::vector<int>& columns,
     return expanded;
 }
 
+// Rasters whose value() is the matrix lookup itself, which the sampler repeats.
+bool PlainMatrix(const QwtRasterData& raster) {
+    return typeid(raster) == typeid(QwtMatrixRasterData) ||
+           typeid(raster) == typeid(Tavrix_RasterData) ||
+           typeid(raster) == typeid(TurnedRasterData);
+}
+
 } // namespace
 
 LookupRasterItem::LookupRasterItem(const QString& title) : QwtPlotSpectrogram(title) {
@@ -274,9 +346,7 @@ LookupRasterItem::LookupRasterItem(const QString& title) : QwtPlotSpectrogram(ti
 bool LookupRasterItem::Tabulable() const {
     const QwtRasterData* raster = data();
     const QwtColorMap* map = colorMap();
-    return raster && map &&
-           (typeid(*raster) == typeid(QwtMatrixRasterData) ||
-            typeid(*raster) == typeid(Tavrix_RasterData)) &&
+    return raster && map && PlainMatrix(*raster) &&
            ColorTable::FromMap(*map, raster->interval(Qt::ZAxis));
 }
 
@@ -407,8 +477,7 @@ QImage LookupRasterItem::renderImage(const QwtScaleMap& xMap, const QwtScaleMap&
     const QwtColorMap* map = colorMap();
     // Only rasters whose value() is the matrix lookup itself can be sampled from the matrix.
     const auto* matrix = dynamic_cast<const QwtMatrixRasterData*>(raster);
-    const bool plainMatrix = matrix && (typeid(*raster) == typeid(QwtMatrixRasterData) ||
-                                        typeid(*raster) == typeid(Tavrix_RasterData));
+    const bool plainMatrix = matrix && PlainMatrix(*raster);
     std::optional<ColorTable> table;
     if (!imageSize.isEmpty() && plainMatrix && map)
         table = ColorTable::FromMap(*map, raster->interval(Qt::ZAxis));

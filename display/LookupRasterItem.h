@@ -1,11 +1,36 @@
 #pragma once
 
+#include "display/Tavrix_RasterData.h"
+
 #include <QVector>
 #include <qwt_interval.h>
 #include <qwt_matrix_raster_data.h>
 #include <qwt_plot_spectrogram.h>
 #include <qwt_scale_map.h>
 #include <vector>
+
+// A matrix raster whose rows are stored turned: row r, counted from the bottom as value() and
+// the drawing see it, is stored row (r + turn) mod rows, so a ring of rows becomes a raster
+// without being unrolled. valueMatrix() gives the rows as stored.
+class TurnedRasterData : public Tavrix_RasterData {
+public:
+    TurnedRasterData(const QVector<double>& stored, quint32 columns, int turn, double xMin,
+                     double xMax, double yMin, double yMax, double zMin, double zMax,
+                     qint32 resampleSelection);
+
+    int turn() const { return turn_; }
+    // The stored row of row r (0 <= r < rows).
+    int StoredRow(int row) const {
+        return row < numRows() - turn_ ? row + turn_ : row + turn_ - numRows();
+    }
+
+    // What the unturned matrix gives, bit for bit.
+    double value(double x, double y) const override;
+
+private:
+    QVector<double> stored_;
+    int turn_ = 0; // 0 <= turn_ < rows, or 0 without rows
+};
 
 // The values a matrix raster gives for the pixels of an image, a line at a time: bit for bit
 // what its value() returns at the inverse-mapped pixel position, nearest neighbour or
@@ -26,16 +51,19 @@ private:
         double weight = 0.0; // of `first` (bilinear)
     };
     Tap RowTap(int y) const;
-    double At(int row, int column) const {
-        return values_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_) +
+    // The value at a stored row.
+    double At(int stored, int column) const {
+        return values_[static_cast<std::size_t>(stored) * static_cast<std::size_t>(columns_) +
                        static_cast<std::size_t>(column)];
     }
+    int Stored(int row) const { return row < rows_ - turn_ ? row + turn_ : row + turn_ - rows_; }
 
     QwtScaleMap yMap_; // a copy: callers may pass a temporary
     QVector<double> matrix_;
     const double* values_;
     int columns_;
     int rows_;
+    int turn_ = 0; // of a TurnedRasterData
     bool bilinear_;
     QwtInterval yInterval_;
     double dy_;

@@ -12,7 +12,8 @@ class QwtPlotSpectrogram;
 // The history of a waterfall display and the spectrogram that draws it. The history is a
 // list of rows * columns values, newest row first. It lives in a ring of rows, so adding a
 // row moves one row of values, not the whole history; the list order is built only when
-// the history is read or drawn.
+// the history is read. The raster keeps the ring's order and is told how far it is turned,
+// so handing the newest history to the spectrogram copies only the rows that changed.
 class Waterfall {
 public:
     Waterfall();
@@ -38,9 +39,10 @@ public:
     // the list keeps the installed one.
     void SetColorScheme(quint32 index);
 
-    // Gives the spectrogram a new raster holding a copy of the history. The copies go into
-    // two buffers in turn: the one the installed raster holds, and the one the raster before
-    // it released, so no copy needs fresh memory.
+    // Gives the spectrogram a new raster holding a copy of the history (a TurnedRasterData
+    // when its rows are whole rows of the ring). The copies go into two buffers in turn: the
+    // one the installed raster holds, and the one the raster before it released, so no copy
+    // needs fresh memory, and each buffer takes only the rows changed since it was last used.
     void UpdateRaster(quint32 columns, double xMin, double xMax, double yMin, double yMax,
                       double zMin, double zMax);
 
@@ -66,12 +68,22 @@ public:
 private:
     bool IsRing() const;
     void Unroll();
+    // Marks stored rows [first, first + count) as changed, or the whole history.
+    void Touch(std::size_t first, std::size_t count);
+    void TouchAll() { wholeStamp_ = ++stamp_; }
 
     // Rows in storage order; list row r is storage row (head_ + r) % rows_.
     std::vector<double> values_;
     std::size_t head_ = 0;
     QVector<double> snapshots_[2];
     int nextSnapshot_ = 0;
+    // Change stamps: of each stored row's last change, of the last change to the whole
+    // history (its size or order), and of the history each buffer last copied in storage
+    // order (0: none, or a copy in list order).
+    std::vector<quint64> rowStamps_;
+    quint64 stamp_ = 0;
+    quint64 wholeStamp_ = 0;
+    quint64 snapshotStamps_[2] = {0, 0};
     quint32 columns_ = 0;
     quint32 rows_ = 0;
 };

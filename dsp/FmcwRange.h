@@ -9,6 +9,8 @@
 
 namespace tavrix::dsp {
 
+class FftPlan;
+
 // FMCW sawtooth range processing: every sweep is zero-filled to 1024 samples and transformed;
 // beat frequency is range, so bins 0..512 of the transform are the range profile, bin 512
 // lying at the largest range Rmax that the sample rate resolves.
@@ -100,8 +102,9 @@ private:
     AlignedVector<Complex> input_;  // the windowed, zero-filled sweep
     AlignedVector<Complex> buffer_; // its transform
     std::vector<double> power_;
-    std::vector<double> window_;
+    std::vector<double> window_; // each factor twice, for I and Q
     std::size_t windowLength_ = 0;
+    const FftPlan* plan_ = nullptr; // cached for the life of the process
 };
 
 // Complex product written out: std::complex's operator* tests every product for NaN (to

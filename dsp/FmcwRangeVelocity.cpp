@@ -7,7 +7,14 @@
 #include "dsp/Window.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace tavrix::dsp {
 
@@ -18,6 +25,7 @@ namespace {
 // neighbouring values (256 bytes) at a time.
 constexpr std::size_t kSweepBlock = 16;
 constexpr std::size_t kHalfDoppler = kDopplerBins / 2;
+constexpr std::size_t kSweepBlocks = kMaxSweepCount / kSweepBlock;
 
 } // namespace
 
@@ -34,9 +42,137 @@ FmcwBurstScales ComputeFmcwBurstScales(std::uint32_t samplesPerSweep, double swe
     return s;
 }
 
-FmcwRangeVelocityMapper::FmcwRangeVelocityMapper()
-    : scratch_(kSweepBlock * kFmcwFftSize), sweeps_(kSweepBlock * kFmcwFftSize),
-      doppler_(kRangeBins * kDopplerBins), binSums_(kRangeBins), power_(kDopplerBins) {}
+unsigned DefaultMapperThreads() {
+    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
+// Helper threads that sleep until a round of work is handed to them. std primitives only:
+// the mapper runs on the acquisition worker as well as on a test's thread.
+class FmcwRangeVelocityMapper::Helpers {
+public:
+    explicit Helpers(std::size_t count) {
+        try {
+            for (std::size_t i = 0; i < count; ++i)
+                threads_.emplace_back(&Helpers::Loop, this, i + 1);
+        } catch (...) {
+            Stop();
+            throw;
+        }
+    }
+    ~Helpers() { Stop(); }
+    Helpers(const Helpers&) = delete;
+    Helpers& operator=(const Helpers&) = delete;
+
+    // work(0) on the calling thread, work(1..count) on the helpers; returns when all have
+    // returned, passing on the first exception any of them threw.
+    void Run(const std::function<void(std::size_t)>& work) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            work_ = &work;
+            busy_ = threads_.size();
+            failure_ = nullptr;
+            ++round_;
+        }
+        wake_.notify_all();
+        std::exception_ptr failure;
+        try {
+            work(0);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        // The helpers use `work` until they report back, even when this thread failed.
+        finished_.wait(lock, [this] { return busy_ == 0; });
+        if (!failure)
+            failure = failure_;
+        lock.unlock();
+        if (failure)
+            std::rethrow_exception(failure);
+    }
+
+private:
+    void Loop(std::size_t lane) {
+        std::uint64_t seen = 0;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return stop_ || round_ != seen; });
+            if (stop_)
+                return;
+            seen = round_;
+            const std::function<void(std::size_t)>* work = work_;
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                (*work)(lane);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            if (failure && !failure_)
+                failure_ = failure;
+            if (--busy_ == 0)
+                finished_.notify_one();
+        }
+    }
+
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_)
+            t.join();
+        threads_.clear();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    const std::function<void(std::size_t)>* work_ = nullptr;
+    std::uint64_t round_ = 0;
+    std::size_t busy_ = 0;
+    bool stop_ = false;
+    std::exception_ptr failure_;
+    std::vector<std::thread> threads_;
+};
+
+FmcwRangeVelocityMapper::FmcwRangeVelocityMapper(unsigned threads)
+    : lanes_(std::max(threads, 1u)), doppler_(kRangeBins * kDopplerBins),
+      blockSums_(kSweepBlocks * kRangeBins) {
+    for (Lane& lane : lanes_) {
+        lane.scratch.resize(kSweepBlock * kFmcwFftSize);
+        lane.sweeps.resize(kSweepBlock * kFmcwFftSize);
+        lane.power.resize(kDopplerBins);
+    }
+}
+
+FmcwRangeVelocityMapper::~FmcwRangeVelocityMapper() = default;
+
+template <typename Work>
+void FmcwRangeVelocityMapper::ForEachBlock(std::size_t blocks, Work&& work) {
+    if (lanes_.size() > 1 && !helpers_) {
+        try {
+            helpers_ = std::make_unique<Helpers>(lanes_.size() - 1);
+        } catch (const std::system_error&) {
+            lanes_.resize(1); // no threads to be had: this one does it all
+        }
+    }
+    if (!helpers_ || blocks < 2) {
+        for (std::size_t b = 0; b < blocks; ++b)
+            work(lanes_[0], b);
+        return;
+    }
+    // The blocks are handed out one at a time: a helper that wakes late or a core that is
+    // busy elsewhere only moves blocks to the other thread. What a block computes does not
+    // depend on the thread that takes it.
+    std::atomic<std::size_t> next{0};
+    const std::function<void(std::size_t)> round = [&](std::size_t lane) {
+        for (std::size_t b; (b = next.fetch_add(1, std::memory_order_relaxed)) < blocks;)
+            work(lanes_[lane], b);
+    };
+    helpers_->Run(round);
+}
 
 void FmcwRangeVelocityMapper::CleanSweep(const Complex* sweep, std::size_t n,
                                          const RangeVelocityOptions& options, Complex* row) const {
@@ -73,26 +209,29 @@ void FmcwRangeVelocityMapper::CleanSweep(const Complex* sweep, std::size_t n,
         CorrectAmplitude(Span<Complex>(row, n), static_cast<std::uint32_t>(n), 1);
 }
 
-void FmcwRangeVelocityMapper::TransformSweeps(const Complex* burst, std::size_t first,
-                                              std::size_t count, std::size_t n,
+void FmcwRangeVelocityMapper::TransformSweeps(Lane& lane, const Complex* burst, std::size_t block,
+                                              std::size_t q, std::size_t n,
                                               const RangeVelocityOptions& options) {
+    const std::size_t first = block * kSweepBlock;
+    const std::size_t count = std::min(kSweepBlock, q - first);
     // Cleaned into the scratch block and transformed from there: out of place, the
     // transform skips the buffering that it does in place.
     for (std::size_t i = 0; i < count; ++i) {
-        Complex* row = scratch_.data() + i * kFmcwFftSize;
+        Complex* row = lane.scratch.data() + i * kFmcwFftSize;
         CleanSweep(burst + (first + i) * n, n, options, row);
         std::fill(row + n, row + kFmcwFftSize, Complex());
     }
-    FftRowsInto(Span<const Complex>(scratch_.data(), count * kFmcwFftSize),
-                Span<Complex>(sweeps_.data(), count * kFmcwFftSize), kFmcwFftSize);
+    FftRowsInto(Span<const Complex>(lane.scratch.data(), count * kFmcwFftSize),
+                Span<Complex>(lane.sweeps.data(), count * kFmcwFftSize), kFmcwFftSize);
 
     // Scatter range bins 0..512 into the Doppler rows (sweep index = slow-time position),
-    // summing each bin over the sweeps on the way for its mean.
+    // summing each bin over the block's sweeps on the way for its mean.
     const bool filter = !options.rangeFilter.empty();
     const bool weights = !options.rangeWeights.empty();
+    Complex* sums = blockSums_.data() + block * kRangeBins;
     for (std::size_t k = 0; k < kRangeBins; ++k) {
         Complex* out = doppler_.data() + k * kDopplerBins + first;
-        const Complex* in = sweeps_.data() + k;
+        const Complex* in = lane.sweeps.data() + k;
         const Complex f = filter ? options.rangeFilter[k] : Complex(1.0, 0.0);
         const Complex w = weights ? options.rangeWeights[k] : Complex(1.0, 0.0);
         double sumRe = 0.0, sumIm = 0.0;
@@ -106,7 +245,46 @@ void FmcwRangeVelocityMapper::TransformSweeps(const Complex* burst, std::size_t 
             sumRe += x.real();
             sumIm += x.imag();
         }
-        binSums_[k] += Complex(sumRe, sumIm);
+        sums[k] = Complex(sumRe, sumIm);
+    }
+}
+
+void FmcwRangeVelocityMapper::TransformBins(Lane& lane, std::size_t block, std::size_t q,
+                                            const RangeVelocityOptions& options, Span<double> map) {
+    const std::size_t first = block * kSweepBlock;
+    const std::size_t count = std::min(kSweepBlock, kRangeBins - first);
+    const std::size_t sweepBlocks = (q + kSweepBlock - 1) / kSweepBlock;
+    for (std::size_t k = first; k < first + count; ++k) {
+        Complex* row = doppler_.data() + k * kDopplerBins;
+        if (options.subtractDC) {
+            // What stands still: the bin's mean over the sweeps, its block sums added in
+            // block order whichever thread made them.
+            Complex sum;
+            for (std::size_t b = 0; b < sweepBlocks; ++b)
+                sum += blockSums_[b * kRangeBins + k];
+            const double meanRe = sum.real() / static_cast<double>(q);
+            const double meanIm = sum.imag() / static_cast<double>(q);
+            for (std::size_t s = 0; s < q; ++s)
+                row[s] = Complex(row[s].real() - meanRe, row[s].imag() - meanIm);
+        }
+        std::fill(row + q, row + kDopplerBins, Complex());
+    }
+    FftRowsInto(Span<const Complex>(doppler_.data() + first * kDopplerBins, count * kDopplerBins),
+                Span<Complex>(lane.scratch.data(), count * kDopplerBins), kDopplerBins);
+
+    const bool velocityFilter = !options.velocityFilter.empty();
+    for (std::size_t k = first; k < first + count; ++k) {
+        const Complex* row = lane.scratch.data() + (k - first) * kDopplerBins;
+        // Doppler bin d goes to column (d + 512) mod 1024: negative velocities first.
+        for (std::size_t d = 0; d < kDopplerBins; ++d) {
+            Complex x = row[d];
+            if (velocityFilter)
+                x = Multiply(x, options.velocityFilter[d]);
+            lane.power[(d + kHalfDoppler) % kDopplerBins] =
+                x.real() * x.real() + x.imag() * x.imag();
+        }
+        const std::size_t mapRow = options.rows == MapRows::FarFirst ? kRangeBins - 1 - k : k;
+        DecibelsFromPower(lane.power.data(), map.data() + mapRow * kDopplerBins, kDopplerBins);
     }
 }
 
@@ -128,44 +306,14 @@ bool FmcwRangeVelocityMapper::Process(Span<const Complex> burst, std::uint32_t s
     }
 
     // Fast time: every sweep to its range profile, straight into the Doppler rows.
-    std::fill(binSums_.begin(), binSums_.end(), Complex());
-    for (std::size_t first = 0; first < q; first += kSweepBlock)
-        TransformSweeps(burst.data(), first, std::min(kSweepBlock, q - first), n, options);
-
-    // Slow time: every range bin to its Doppler spectrum, then to one row of the map; the
-    // bins go through the transform in blocks, like the sweeps.
-    const bool velocityFilter = !options.velocityFilter.empty();
-    for (std::size_t first = 0; first < kRangeBins; first += kSweepBlock) {
-        const std::size_t count = std::min(kSweepBlock, kRangeBins - first);
-        for (std::size_t k = first; k < first + count; ++k) {
-            Complex* row = doppler_.data() + k * kDopplerBins;
-            if (options.subtractDC) {
-                // What stands still: the bin's mean over the sweeps.
-                const double meanRe = binSums_[k].real() / static_cast<double>(q);
-                const double meanIm = binSums_[k].imag() / static_cast<double>(q);
-                for (std::size_t s = 0; s < q; ++s)
-                    row[s] = Complex(row[s].real() - meanRe, row[s].imag() - meanIm);
-            }
-            std::fill(row + q, row + kDopplerBins, Complex());
-        }
-        FftRowsInto(
-            Span<const Complex>(doppler_.data() + first * kDopplerBins, count * kDopplerBins),
-            Span<Complex>(scratch_.data(), count * kDopplerBins), kDopplerBins);
-
-        for (std::size_t k = first; k < first + count; ++k) {
-            const Complex* row = scratch_.data() + (k - first) * kDopplerBins;
-            // Doppler bin d goes to column (d + 512) mod 1024: negative velocities first.
-            for (std::size_t d = 0; d < kDopplerBins; ++d) {
-                Complex x = row[d];
-                if (velocityFilter)
-                    x = Multiply(x, options.velocityFilter[d]);
-                power_[(d + kHalfDoppler) % kDopplerBins] =
-                    x.real() * x.real() + x.imag() * x.imag();
-            }
-            const std::size_t mapRow = options.rows == MapRows::FarFirst ? kRangeBins - 1 - k : k;
-            DecibelsFromPower(power_.data(), map.data() + mapRow * kDopplerBins, kDopplerBins);
-        }
-    }
+    ForEachBlock((q + kSweepBlock - 1) / kSweepBlock, [&](Lane& lane, std::size_t block) {
+        TransformSweeps(lane, burst.data(), block, q, n, options);
+    });
+    // Slow time, once every sweep is in: every range bin to its Doppler spectrum, then to one
+    // row of the map; the bins go through the transform in blocks, like the sweeps.
+    ForEachBlock((kRangeBins + kSweepBlock - 1) / kSweepBlock, [&](Lane& lane, std::size_t block) {
+        TransformBins(lane, block, q, options, map);
+    });
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace tavrix::dsp {
@@ -45,11 +46,24 @@ struct RangeVelocityOptions {
     MapRows rows = MapRows::FarFirst;
 };
 
-// Builds range-velocity maps. Keeps its buffers (about 8.5 MB for the Doppler matrix), the
-// Hamming window of the last sweep length and the transform plan between bursts.
+// Threads a mapper uses unless told otherwise: two where the machine has two cores or more.
+unsigned DefaultMapperThreads();
+
+// Builds range-velocity maps. Keeps its buffers (about 8.5 MB for the Doppler matrix and
+// 0.5 MB per thread), the Hamming window of the last sweep length and the transform plan
+// between bursts. With more than one thread, the calling thread and threads - 1 helpers, kept
+// asleep between maps, share each burst's transforms; the map is bit for bit the one a single
+// thread makes.
 class FmcwRangeVelocityMapper {
 public:
-    FmcwRangeVelocityMapper();
+    // `threads` below 1 counts as 1. The helpers start with the first map; should they fail
+    // to start, the mapper works on the calling thread alone.
+    explicit FmcwRangeVelocityMapper(unsigned threads = DefaultMapperThreads());
+    ~FmcwRangeVelocityMapper();
+    FmcwRangeVelocityMapper(const FmcwRangeVelocityMapper&) = delete;
+    FmcwRangeVelocityMapper& operator=(const FmcwRangeVelocityMapper&) = delete;
+
+    unsigned threads() const { return static_cast<unsigned>(lanes_.size()); }
 
     // `burst`: Q sweeps of N samples after clutter cancellation (the first Q·N samples are
     // used). Per sweep, in this order: Hamming window, DC removal, amplitude correction (as the
@@ -59,23 +73,34 @@ public:
     // velocity filter and written as 10·log10(re² + im²) to `map` (513 x 1024, row by row, in
     // the options' row order). Returns false, touching nothing, unless 1 <= N <= 1024,
     // 1 <= Q <= 1024, the burst holds Q·N samples, `map` 513 x 1024 values and each given
-    // filter or weighting its stated length.
+    // filter or weighting its stated length. Not to be called from two threads at once.
     bool Process(Span<const Complex> burst, std::uint32_t samplesPerSweep, std::uint32_t sweeps,
                  const RangeVelocityOptions& options, Span<double> map);
 
 private:
+    class Helpers;
+    // What one thread works in.
+    struct Lane {
+        AlignedVector<Complex> scratch; // a block of cleaned sweeps, or of Doppler spectra
+        AlignedVector<Complex> sweeps;  // a block of sweeps, 1024 values each
+        std::vector<double> power;
+    };
+
     void CleanSweep(const Complex* sweep, std::size_t n, const RangeVelocityOptions& options,
                     Complex* row) const;
-    void TransformSweeps(const Complex* burst, std::size_t first, std::size_t count, std::size_t n,
-                         const RangeVelocityOptions& options);
+    void TransformSweeps(Lane& lane, const Complex* burst, std::size_t block, std::size_t q,
+                         std::size_t n, const RangeVelocityOptions& options);
+    void TransformBins(Lane& lane, std::size_t block, std::size_t q,
+                       const RangeVelocityOptions& options, Span<double> map);
+    // Calls work(lane, block) once for each block 0..blocks-1, spread over the lanes.
+    template <typename Work> void ForEachBlock(std::size_t blocks, Work&& work);
 
-    AlignedVector<Complex> scratch_; // a block of cleaned sweeps, or of Doppler spectra
-    AlignedVector<Complex> sweeps_;  // a block of sweeps, 1024 values each
+    std::vector<Lane> lanes_;
     AlignedVector<Complex> doppler_; // 513 rows of 1024: one row per range bin
-    ComplexVector binSums_;          // each range bin summed over the sweeps
-    std::vector<double> power_;
+    ComplexVector blockSums_;        // each range bin summed over each block of sweeps
     std::vector<double> window_;
     std::size_t windowLength_ = 0;
+    std::unique_ptr<Helpers> helpers_;
 };
 
 // Collapses a FarFirst map to the velocity profile of the velocity waterfall:

@@ -325,24 +325,74 @@ TEST(LookupRasterItem, RasterWithoutAWholeRowDrawsNothing) {
     EXPECT_EQ(picture, canvas);
 }
 
-// The largest histories are copied to the raster past the caches, in the two pieces of the
-// ring; what the raster holds must still be the history, whichever way the ring is turned.
+// The largest histories are copied to the raster past the caches, and after that a row at a
+// time into the ring's order; what the raster gives must still be the history, newest row
+// lowest, whichever way the ring is turned.
 TEST(Waterfall, LargestHistoryReachesTheRasterIntact) {
     Waterfall w;
     w.SetHistorySize(1024, 1024);
     std::vector<double> row(1024);
-    for (int turn : {0, 50, 300, 973}) {
+    for (int turn : {0, 1, 50, 300, 973}) {
         for (int r = 0; r < turn; ++r) {
             for (std::size_t k = 0; k < row.size(); ++k)
                 row[k] = turn * 1e6 + r * 1e3 + static_cast<double>(k);
             w.AddRow(row, true);
         }
-        w.UpdateRaster(1024, 0, 1, 0, 1, 0, 1);
+        w.UpdateRaster(1024, 0, 1024, 0, 1024, 0, 1);
         const auto* raster = dynamic_cast<const QwtMatrixRasterData*>(w.spectrogram->data());
         ASSERT_NE(raster, nullptr);
-        const QVector<double> values = raster->valueMatrix();
         const std::vector<double> history = w.History();
-        ASSERT_TRUE(std::equal(values.begin(), values.end(), history.begin(), history.end()))
-            << "turned by " << turn;
+        int mismatches = 0;
+        for (int r = 0; r < 1024; ++r)
+            for (int c = 0; c < 1024; ++c)
+                mismatches += raster->value(c + 0.5, r + 0.5) != history[r * 1024 + c];
+        EXPECT_EQ(mismatches, 0) << "turned by " << turn;
+    }
+}
+
+// A raster stored turned is, to its values, its sampler and its picture, the raster stored
+// in order: at the bottom row, the middle and the top, in both resampling modes.
+TEST(TurnedRasterData, GivesAndDrawsWhatTheUnturnedRasterDoesBitForBit) {
+    for (const Geometry& g : kGeometries) {
+        for (int turn : {1, g.rows / 2, g.rows - 1, g.rows + 2}) {
+            for (int selection : {0, 1}) {
+                SCOPED_TRACE(testing::Message()
+                             << g.name << ", turned by " << turn << ", selection " << selection);
+                const auto plain = Raster(g, selection, 7);
+                const QVector<double> list = plain->valueMatrix();
+                // Stored row (r + turn) mod rows holds row r.
+                QVector<double> stored(list.size());
+                for (int r = 0; r < g.rows; ++r)
+                    std::copy_n(list.begin() + r * g.columns, g.columns,
+                                stored.begin() + (r + turn) % g.rows * g.columns);
+                auto turned = std::make_unique<TurnedRasterData>(
+                    stored, static_cast<quint32>(g.columns), turn, g.xMin, g.xMax, g.yMin, g.yMax,
+                    -50.0, 0.0, selection);
+
+                const QwtScaleMap xMap = Map(0, g.width, g.sx1, g.sx2);
+                const QwtScaleMap yMap = Map(g.height, 0, g.sy1, g.sy2);
+                const int width = g.width + 4;
+                RasterLineSampler sampler(*turned, xMap, yMap, width);
+                std::vector<double> line(static_cast<std::size_t>(width));
+                int mismatches = 0;
+                for (int y = -2; y < g.height + 2; ++y) {
+                    sampler.Line(y, line.data());
+                    for (int x = 0; x < width; ++x) {
+                        const double tx = xMap.invTransform(x), ty = yMap.invTransform(y);
+                        const double expected = plain->value(tx, ty);
+                        mismatches += !SameValue(turned->value(tx, ty), expected);
+                        mismatches += !SameValue(line[x], expected);
+                    }
+                }
+                EXPECT_EQ(mismatches, 0);
+
+                LookupRasterItem a, b;
+                a.setColorMap(CreateColorMap(3).release());
+                b.setColorMap(CreateColorMap(3).release());
+                a.setData(Raster(g, selection, 7).release());
+                b.setData(turned.release());
+                EXPECT_EQ(Draw(a, g), Draw(b, g));
+            }
+        }
     }
 }

@@ -34,6 +34,19 @@ const QwtMatrixRasterData* Raster(const Waterfall& w) {
     return dynamic_cast<const QwtMatrixRasterData*>(w.spectrogram->data());
 }
 
+// The installed raster's values row by row from the bottom, read at the cell centres of a
+// raster of unit cells (nearest neighbour).
+std::vector<double> RasterList(const Waterfall& w) {
+    const QwtMatrixRasterData* raster = Raster(w);
+    std::vector<double> list;
+    if (!raster)
+        return list;
+    for (int r = 0; r < raster->numRows(); ++r)
+        for (int c = 0; c < raster->numColumns(); ++c)
+            list.push_back(raster->value(c + 0.5, r + 0.5));
+    return list;
+}
+
 } // namespace
 
 TEST(Waterfall, KeepsTheNewestRowFirstAndDropsTheOldest) {
@@ -71,13 +84,19 @@ TEST(Waterfall, ReplacingAddOverwritesFromTheFrontAndKeepsTheLength) {
     EXPECT_EQ(w.HistorySize(), 513u * 1024);
 }
 
+// The history, and the raster made of it at random moments, rows of the ring's width or not,
+// both brought up to date a few rows at a time.
 TEST(Waterfall, BehavesLikeTheListWhateverTheRowWidths) {
     std::mt19937 random(7);
     Waterfall w;
     ListModel model;
     w.SetHistorySize(5, 4);
     model.values.assign(20, 0.0);
-    for (int step = 0; step < 300; ++step) {
+    std::vector<double> installed; // what the raster gave when it was installed
+    // Values of an old raster that someone kept: the waterfall must write around them.
+    QVector<double> kept;
+    std::vector<double> keptValues;
+    for (int step = 0; step < 600; ++step) {
         const std::size_t width = std::uniform_int_distribution<int>(0, 9)(random) < 7
                                       ? 5
                                       : std::uniform_int_distribution<std::size_t>(0, 23)(random);
@@ -96,6 +115,23 @@ TEST(Waterfall, BehavesLikeTheListWhateverTheRowWidths) {
         ASSERT_EQ(visited,
                   std::vector<double>(model.values.begin(), model.values.begin() + clipped))
             << "step " << step << ", count " << count;
+
+        // Rows added since do not reach the installed raster, nor a kept one.
+        ASSERT_EQ(RasterList(w), installed) << "step " << step;
+        ASSERT_TRUE(std::equal(kept.begin(), kept.end(), keptValues.begin(), keptValues.end()));
+        if (step % 40 == 0 && Raster(w)) {
+            kept = Raster(w)->valueMatrix();
+            keptValues.assign(kept.begin(), kept.end());
+        }
+        if (std::uniform_int_distribution<int>(0, 2)(random) == 0) {
+            const quint32 columns = std::uniform_int_distribution<int>(0, 4)(random) ? 5 : 4;
+            w.UpdateRaster(columns, 0, columns, 0, 20.0 / columns, -1, 1);
+            installed = RasterList(w);
+            const std::size_t whole = 20 / columns * columns;
+            ASSERT_EQ(installed,
+                      std::vector<double>(model.values.begin(), model.values.begin() + whole))
+                << "step " << step << ", " << columns << " columns";
+        }
     }
 }
 
