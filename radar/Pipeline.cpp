@@ -22,6 +22,17 @@ TimeScope scopeOf(const SampleBlock& block, double interval) {
     return scope;
 }
 
+// The burst chains' scales all carry the same three figures a read needs.
+template <typename Scales>
+FrameRequest BurstRequest(std::uint32_t samplesPerSweep, const Scales& scales) {
+    FrameRequest r;
+    r.samplesPerSweep = samplesPerSweep;
+    r.count = scales.sampleCount;
+    r.timeoutMs = static_cast<std::uint32_t>(scales.timeoutMs);
+    r.sampleRate = scales.sampleRate;
+    return r;
+}
+
 } // namespace
 
 Chain ChainFor(int operatingMode, int displayMode) {
@@ -47,35 +58,21 @@ Pipeline::~Pipeline() = default;
 std::optional<FrameRequest> Pipeline::Request(const Settings& s) {
     const std::uint32_t n = s.samplesPerSweep();
     const double t = s.sweepTimeMs();
-    FrameRequest r;
-    r.samplesPerSweep = n;
     switch (ChainFor(s.operatingMode, s.displayMode)) {
-    case Chain::FmcwRange:
+    case Chain::FmcwRange: {
+        FrameRequest r;
+        r.samplesPerSweep = n;
         r.count = static_cast<std::int32_t>(n);
         r.timeoutMs = static_cast<std::uint32_t>(dsp::kRangeSweepTimeoutMs);
         r.sampleRate = s.sampleRate();
         return r;
-    case Chain::FmcwRangeVelocity: {
-        const dsp::FmcwBurstScales b = dsp::ComputeFmcwBurstScales(n, t, s.sweepCount);
-        r.count = b.sampleCount;
-        r.timeoutMs = static_cast<std::uint32_t>(b.timeoutMs);
-        r.sampleRate = b.sampleRate;
-        return r;
     }
-    case Chain::Cw: {
-        const dsp::CwScales c = dsp::ComputeCwScales(n, t, s.sweepCount, s.centerFrequency());
-        r.count = c.sampleCount;
-        r.timeoutMs = static_cast<std::uint32_t>(c.timeoutMs);
-        r.sampleRate = c.sampleRate;
-        return r;
-    }
-    case Chain::Fsk: {
-        const dsp::FskScales f = dsp::ComputeFskScales(n, t, s.sweepCount, s.centerFrequency());
-        r.count = f.sampleCount;
-        r.timeoutMs = static_cast<std::uint32_t>(f.timeoutMs);
-        r.sampleRate = f.sampleRate;
-        return r;
-    }
+    case Chain::FmcwRangeVelocity:
+        return BurstRequest(n, dsp::ComputeFmcwBurstScales(n, t, s.sweepCount));
+    case Chain::Cw:
+        return BurstRequest(n, dsp::ComputeCwScales(n, t, s.sweepCount, s.centerFrequency()));
+    case Chain::Fsk:
+        return BurstRequest(n, dsp::ComputeFskScales(n, t, s.sweepCount, s.centerFrequency()));
     case Chain::None:
         break;
     }
