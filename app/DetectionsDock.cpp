@@ -88,7 +88,9 @@ DetectionsDock::DetectionsDock(QWidget* parent) : QDockWidget(tr("Detections"), 
 
     table = new QTableWidget(0, 3, body);
     table->setObjectName(QStringLiteral("detectionsTable"));
-    table->setHorizontalHeaderLabels({tr("Range (m)"), tr("Velocity (m/s)"), tr("SNR (dB)")});
+    // Units under the names: on one line "Velocity (m/s)" alone takes more than a third of
+    // the dock's width, and the three would not fit beside a scroll bar.
+    table->setHorizontalHeaderLabels({tr("Range\n(m)"), tr("Velocity\n(m/s)"), tr("SNR\n(dB)")});
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     table->verticalHeader()->setVisible(false);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);

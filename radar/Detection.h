@@ -8,6 +8,7 @@
 #include "dsp/Types.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -48,18 +49,34 @@ struct Detection {
 // independent resolution cell then spans 1024 / (samples transformed) bins, and the detector
 // counts its guard and training cells in such cells, so that the noise it averages is
 // independent as the false-alarm law assumes and a target's main lobe stays inside the guard.
-// Under the Hamming window neighbouring cells still correlate a little, and false alarms come
-// out up to about twice the configured rate.
+// The Hamming window widens the cell to twice that along the axis it weights: the noise power
+// of neighbouring bins of the unfilled transform correlates by 0.39 under it (0.02 two bins
+// apart), and training cells that close would count as fewer than they are, raising the
+// false-alarm rate to several times the configured one.
 struct DetectionScales {
     double maxRange = 0.0;     // FMCW Rmax, m
     double velocitySpan = 0.0; // FMCW Vmax, CW vCW or FSK vFSK, m/s
     std::size_t rangeBinsPerCell = 1;
     std::size_t velocityBinsPerCell = 1;
+    // Half-open runs of cells that the band filters of active windows pass, to which
+    // detection keeps: a filter weakens echoes and noise alike, so an echo the user windowed
+    // out could still stand out of its own weakened noise, and weakened training cells would
+    // pull the noise estimate down at the band's edges into false alarms. Each run is detected
+    // on as if the rest were not there; runs are held to the data.
+    struct Run {
+        std::size_t begin = 0;
+        std::size_t end = SIZE_MAX;
+    };
+    Run rows;                        // the map's rows
+    std::vector<Run> columns{Run{}}; // profile bins, map columns or spectrum positions
 };
 
 // The scales under `s` for `chain`: Rmax and N for FMCW range; Rmax, Vmax, N and the sweep
 // count for the map; vCW and the decimated block length for CW; vFSK and the sweep count for
-// FSK.
+// FSK; and the Hamming window on the axis it weights (the map's range axis only). The runs
+// follow the range window (bins as dsp::DetectionBins gives them), the map's velocity window
+// (columns of speeds between its bounds, on both sides of zero, as its filter passes them)
+// and the FSK velocity window (dsp::FskWindowPositions), where each is active.
 DetectionScales DetectionScalesFor(const Settings& s, Chain chain);
 
 // All four sort their detections by SNR, strongest first, and find nothing when the values do
