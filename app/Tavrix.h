@@ -296,6 +296,9 @@ public:
     // or the newest values of the waterfall history.
     void autoDynamicRange(const double* values, std::size_t count, bool autoMax, bool autoMin,
                           std::int32_t& zMax, std::int32_t& zMin);
+    // The same with the figures already worked out (the map's come with its result).
+    void applyAutoDynamicRange(std::optional<std::int32_t> top, std::int32_t mean, bool autoMax,
+                               bool autoMin, std::int32_t& zMax, std::int32_t& zMin);
     void autoDynamicRangeOfHistory(std::size_t maxCount, std::size_t minCount, bool autoMax,
                                    bool autoMin, std::int32_t& zMax, std::int32_t& zMin);
 };

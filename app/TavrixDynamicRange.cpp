@@ -6,14 +6,19 @@ namespace dsp = tavrix::dsp;
 
 void Tavrix::autoDynamicRange(const double* values, std::size_t count, bool autoMax, bool autoMin,
                               std::int32_t& zMax, std::int32_t& zMin) {
-    if (autoMax) {
-        if (const auto top = dsp::AutoMaximum({values, count})) {
-            zMax = *top;
-            ui.DynamicRange_Maximum->setValue(zMax);
-        }
+    const dsp::Span<const double> all{values, count};
+    applyAutoDynamicRange(autoMax ? dsp::AutoMaximum(all) : std::nullopt,
+                          autoMin ? dsp::AutoMinimum(all) : 0, autoMax, autoMin, zMax, zMin);
+}
+
+void Tavrix::applyAutoDynamicRange(std::optional<std::int32_t> top, std::int32_t mean, bool autoMax,
+                                   bool autoMin, std::int32_t& zMax, std::int32_t& zMin) {
+    if (autoMax && top) {
+        zMax = *top;
+        ui.DynamicRange_Maximum->setValue(zMax);
     }
     if (autoMin) {
-        zMin = dsp::AutoMinimum({values, count});
+        zMin = mean;
         ui.DynamicRange_Minimum->setValue(zMin);
     }
 }

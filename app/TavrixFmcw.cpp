@@ -194,7 +194,8 @@ void Tavrix::ProcessFmcwRangeVelocity() {
             bottomAxisDirty = 0;
         }
         waterfall->SetColorScheme(colour);
-        autoDynamicRange(values.data(), values.size(), autoMax, autoMin, zMax, zMin);
+        applyAutoDynamicRange(result.mapAutoMaximum, result.mapAutoMinimum, autoMax, autoMin, zMax,
+                              zMin);
         // The whole map replaces the history instead of scrolling into it.
         waterfall->AddRow(values, false);
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, rmax,

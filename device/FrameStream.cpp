@@ -139,10 +139,14 @@ FrameCheck CheckFrame(const std::uint8_t* bytes, std::size_t byteCount, std::siz
     const std::size_t pairs = words > sync ? std::min(count, (words - sync) / 2) : 0;
     check.sweeps = pairs / samplesPerSweep;
     std::size_t firstStray = pairs;
-    for (std::size_t i = 0; i < pairs; ++i) {
-        if (i % samplesPerSweep != 0 && (WordAt(bytes, sync + 2 * i) & kFrameFlag)) {
-            ++check.strayFlags;
-            firstStray = std::min(firstStray, i);
+    // Sweep by sweep, so no division per word; a sweep's first word may carry the flag.
+    for (std::size_t start = 0; start < pairs; start += samplesPerSweep) {
+        const std::size_t end = std::min(pairs, start + samplesPerSweep);
+        for (std::size_t i = start + 1; i < end; ++i) {
+            if (WordAt(bytes, sync + 2 * i) & kFrameFlag) {
+                ++check.strayFlags;
+                firstStray = std::min(firstStray, i);
+            }
         }
     }
     if (firstStray < pairs)

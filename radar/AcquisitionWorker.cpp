@@ -63,6 +63,9 @@ CaptureHealth AcquisitionWorker::Health() const {
 
 void AcquisitionWorker::run() {
     using Clock = std::chrono::steady_clock;
+    // Kept across frames: a fresh block would be zero-filled (16 MB at the largest map) only
+    // to be overwritten.
+    SampleBlock frame;
     while (!stopping) {
         FrameOutcome outcome;
         bool reset = false;
@@ -88,7 +91,6 @@ void AcquisitionWorker::run() {
         const auto start = Clock::now();
         const CommandBlockBytes block = CommandBlock(outcome.settings.operatingWord());
         device.WriteBlock(block.data(), static_cast<std::int32_t>(block.size()));
-        SampleBlock frame;
         FrameCheck check;
         const std::int32_t received = device.ReadFrame(frame, request->count, request->timeoutMs,
                                                        request->samplesPerSweep, &stopping, &check);

@@ -3,6 +3,7 @@
 #include "dsp/BandFilter.h"
 #include "dsp/Blocks.h"
 #include "dsp/CwVelocity.h"
+#include "dsp/DynamicRange.h"
 #include "dsp/Iq.h"
 
 #include <algorithm>
@@ -169,6 +170,8 @@ bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock& frame, R
         return false;
     if (map) {
         out.values = std::move(values);
+        out.mapAutoMaximum = dsp::AutoMaximum(out.values);
+        out.mapAutoMinimum = dsp::AutoMinimum(out.values);
         return true;
     }
     out.values.resize(dsp::kDopplerBins);

@@ -49,6 +49,10 @@ struct Result {
     // velocity waterfall: the 1024-bin velocity row. CW: the 1024-bin Doppler spectrum. FSK: the
     // combined 1024-position spectrum.
     std::vector<double> values;
+    // Map display: the automatic colour range of `values` (dsp::AutoMaximum, AutoMinimum),
+    // worked out here so the window's thread need not scan half a million values per frame.
+    std::optional<std::int32_t> mapAutoMaximum;
+    std::int32_t mapAutoMinimum = 0;
     dsp::FskTarget fskTarget; // FSK only
     dsp::FskWindow fskWindow;
     // Every target the detector finds, strongest first; empty while it is off.
