@@ -3,9 +3,12 @@
 #include "sim/SimUsbDriver.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -39,6 +42,10 @@ TEST_F(RememberedStateTest, WindowComesBackAsItWasLeftAndTheFormKeepsItsDefaults
         first->ui.device_centerFrequency->setCurrentIndex(5);
         first->ui.comboPSampleWindow->setCurrentIndex(3);
         first->ui.dockWidget_Controls->hide();
+        // The detector, as the Detections dock sets it: on, OS, 12 training cells.
+        first->findChild<QCheckBox*>(QStringLiteral("detectorEnabled"))->setChecked(true);
+        first->findChild<QComboBox*>(QStringLiteral("detectorVariant"))->setCurrentIndex(1);
+        first->findChild<QSpinBox*>(QStringLiteral("detectorTraining"))->setValue(12);
         first->setGeometry(40, 50, 900, 700);
         first->show();
         first->exportPlotImageTop();
@@ -51,6 +58,10 @@ TEST_F(RememberedStateTest, WindowComesBackAsItWasLeftAndTheFormKeepsItsDefaults
     EXPECT_EQ(second->ui.comboPSampleWindow->currentIndex(), 0); // operating controls as documented
     EXPECT_EQ(second->size(), QSize(900, 700));
     EXPECT_FALSE(second->ui.dockWidget_Controls->isVisible());
+    const tavrix::radar::DetectorSettings detector = second->currentSettings().detector;
+    EXPECT_TRUE(detector.enabled);
+    EXPECT_EQ(detector.variant, tavrix::radar::DetectorSettings::OS);
+    EXPECT_EQ(detector.training, 12);
     second->exportPlotImageTop();
     ASSERT_EQ(proposed.size(), 2);
     EXPECT_EQ(QFileInfo(proposed[1]).absolutePath().toStdString(),

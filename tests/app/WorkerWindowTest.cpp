@@ -23,62 +23,52 @@
 
 namespace {
 
-class WorkerWindow : public ::testing::Test {
-protected:
-    void SetUp() override {
-        driver.attach(std::make_shared<sim::EmulatedBoard>(sim::defaultScene(),
-                                                           std::make_shared<sim::VirtualClock>()));
-        window = std::make_unique<Tavrix>(driver);
-        window->setAcquisitionOnWorker(true);
-        click(window->ui.buttonActivateDevice);
-        ASSERT_TRUE(window->worker && window->worker->Running());
-    }
-    void TearDown() override { window.reset(); }
-
-    static void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-    // Lets the display timer run until `done`; the test's time-out ends a wait in vain.
-    static void until(const std::function<bool()>& done) {
-        while (!done())
-            QTest::qWait(5);
-    }
-    std::string status() const { return window->statusBar()->currentMessage().toStdString(); }
-
-    sim::SimUsbDriver driver;
-    std::unique_ptr<Tavrix> window;
-};
+void click(QAbstractButton* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+// Lets the display timer run until `done`; the test's time-out ends a wait in vain.
+void until(const std::function<bool()>& done) {
+    while (!done())
+        QTest::qWait(5);
+}
+std::string status(const Tavrix& window) {
+    return window.statusBar()->currentMessage().toStdString();
+}
 
 } // namespace
 
-TEST_F(WorkerWindow, FramesOfTheWorkerAreDrawnAndFollowTheControls) {
-    until([&] { return window->curveBottom && window->curveBottom->dataSize() == 513; });
-    until([&] { return status().rfind("Update Time: ", 0) == 0; });
-    EXPECT_NE(status().find(" sweeps, 0 lost, 0 re-syncs"), std::string::npos) << status();
+TEST(WorkerWindow, FramesAreDrawnFollowTheControlsAndAShortReadStopsTheStream) {
+    sim::SimUsbDriver driver;
+    driver.attach(std::make_shared<sim::EmulatedBoard>(sim::defaultScene(),
+                                                       std::make_shared<sim::VirtualClock>()));
+    Tavrix window(driver);
+    window.setAcquisitionOnWorker(true);
+    click(window.ui.buttonActivateDevice);
+    ASSERT_TRUE(window.worker && window.worker->Running());
+    until([&] { return window.curveBottom && window.curveBottom->dataSize() == 513; });
+    until([&] { return status(window).rfind("Update Time: ", 0) == 0; });
+    EXPECT_NE(status(window).find(" sweeps, 0 lost, 0 re-syncs"), std::string::npos)
+        << status(window);
 
     // Another display mode is another chain: the map fills the waterfall.
-    click(window->ui.radioSpectrumDisplay_3);
-    ASSERT_EQ(window->displayMode, 3u);
+    click(window.ui.radioSpectrumDisplay_3);
+    ASSERT_EQ(window.displayMode, 3u);
     until([&] {
         const std::vector<double> history =
-            window->waterfall ? window->waterfall->History() : std::vector<double>();
-        return !history.empty() &&
-               std::any_of(history.begin(), history.end(), [](double v) { return v != 0; });
+            window.waterfall ? window.waterfall->History() : std::vector<double>();
+        return std::any_of(history.begin(), history.end(), [](double v) { return v != 0; });
     });
+    click(window.ui.buttonActivateDevice);
+    EXPECT_FALSE(window.worker->Running());
+    EXPECT_FALSE(window.acquisitionTimer->isActive());
 
-    click(window->ui.buttonActivateDevice);
-    EXPECT_FALSE(window->worker->Running());
-    EXPECT_FALSE(window->acquisitionTimer->isActive());
-}
-
-TEST_F(WorkerWindow, AShortReadStopsStreamingWithTheChainsMessage) {
-    until([&] { return window->framesDrawn > 0; });
-    // The board is the worker's while it streams: stop it, break the board, go on.
-    window->worker->Stop();
+    // A board that ends its reads early: the worker's failure stops the stream.
     driver.board(0).faults.shortRead = 4096;
-    window->worker->Start(window->currentSettings(), window->settingsGeneration);
-    until([&] { return !window->ui.buttonActivateDevice->isChecked(); });
-    EXPECT_EQ(status(), "Error: Did not receive requested number of samples.");
-    EXPECT_FALSE(window->worker->Running());
-    EXPECT_FALSE(window->ui.DisplayProperties->isEnabled());
+    click(window.ui.buttonActivateDevice);
+    until([&] { return !window.ui.buttonActivateDevice->isChecked(); });
+    EXPECT_EQ(status(window), "Error: Did not receive the proper number of samples.");
+    EXPECT_FALSE(window.worker->Running());
+    EXPECT_FALSE(window.ui.DisplayProperties->isEnabled());
 }
 
 TEST(WorkerPlayback, ARecordingPlaysThroughTheWorker) {
@@ -93,20 +83,18 @@ TEST(WorkerPlayback, ARecordingPlaysThroughTheWorker) {
         path, tavrix::record::headerForMode(0, 2.45e9, 0.5, 128, 1e8), samples, error))
         << error;
     const auto clock = std::make_shared<sim::VirtualClock>();
-    std::string problem;
     sim::PlaybackOptions options;
     options.loop = true;
-    const auto source = sim::PlaybackSource::load(path, options, clock, &problem);
-    ASSERT_TRUE(source) << problem;
+    const auto source = sim::PlaybackSource::load(path, options, clock, &error);
+    ASSERT_TRUE(source) << error;
     sim::SimUsbDriver driver;
     driver.attach(std::make_shared<sim::EmulatedBoard>(source, clock));
     Tavrix window(driver);
     ASSERT_TRUE(TavrixPlayback::attach(window, source).isEmpty());
     window.setAcquisitionOnWorker(true);
-    QTest::mouseClick(window.ui.buttonActivateDevice, Qt::LeftButton);
+    click(window.ui.buttonActivateDevice);
     ASSERT_TRUE(window.worker && window.worker->Running());
-    while (window.statusBar()->currentMessage().indexOf(QStringLiteral(" | Playback ")) < 0)
-        QTest::qWait(5);
-    QTest::mouseClick(window.ui.buttonActivateDevice, Qt::LeftButton);
+    until([&] { return status(window).find(" | Playback ") != std::string::npos; });
+    click(window.ui.buttonActivateDevice);
     EXPECT_FALSE(window.worker->Running());
 }

@@ -1,4 +1,6 @@
 #include "device/FrameStream.h"
+#include "device/HexImage.h"
+#include "device/OperatingWord.h"
 
 #include <gtest/gtest.h>
 
@@ -30,58 +32,40 @@ SampleBlock reference(const Bytes& bytes, std::int32_t count) {
 
 } // namespace
 
-TEST(FrameStream, TransferSizeNeverWraps) {
-    EXPECT_EQ(FrameTransferBytes(128), 8704);
+// Sizes that would wrap a 32-bit length give nothing; operating-word fields cannot spill; a
+// flag may open a sweep, one inside a sweep marks lost samples and the sweeps from it on.
+TEST(FrameStream, SizesWordsAndFlagsInsideSweeps) {
     EXPECT_EQ(FrameTransferBytes(536868863), 2147483644);
-    for (std::int32_t count : {536868864, 0x7FFFFFFF, -1})
-        EXPECT_FALSE(FrameTransferBytes(count)) << count;
+    EXPECT_FALSE(FrameTransferBytes(536868864));
+    EXPECT_EQ(OperatingWord(2, 1, 3, 0), 0xA09C);
+    EXPECT_EQ(OperatingWord(4, 0, 0, 7), 0xA003);
+
+    std::vector<std::uint16_t> words(kSyncSearchStartWord + 2 * 14, 0x7FFF);
+    for (const std::size_t pair : {0, 4, 6, 8, 12})
+        words[kSyncSearchStartWord + 2 * pair] = 0x8000;
+    const Bytes bytes = fromWords(words);
+    const FrameCheck check = CheckFrame(bytes.data(), bytes.size(), kSyncSearchStartWord, 12, 4);
+    EXPECT_EQ(check.sweeps, 3u);
+    EXPECT_EQ(check.strayFlags, 1u);
+    EXPECT_EQ(check.sweepsAfterStray, 2u);
 }
 
-TEST(FrameStream, SamplesFollowTheFirstFlagAfterTheStaleWords) {
-    std::vector<std::uint16_t> words(2048 + 7, 0x1234);
-    words[0] = 0xFFFF; // flags among the stale words are no sync
-    words[2047] = 0x8001;
-    words[2050] = 0x8123;
-    words[2051] = 0xFFFF; // real words are unsigned: bit 15 is theirs
-    words[2052] = 0x0042;
-    words[2053] = 0x8007;
-    Bytes bytes = fromWords(words);
-    bytes.push_back(0x55); // an odd byte would complete the last lone word
-    SampleBlock samples(3);
-    ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), 128, 0, samples), 2);
-    EXPECT_EQ(samples[0], std::complex<double>(0xFFFF, 0x123));
-    EXPECT_EQ(samples[1], std::complex<double>(0x8007, 0x42));
-    EXPECT_EQ(DecodeFrame(bytes.data(), bytes.size(), 1, 0, samples), 1);
-    EXPECT_EQ(DecodeFrame(bytes.data(), bytes.size(), -5, 0, samples), 0);
-
-    // A flag only where a read of 2048 words or fewer ends: nothing usable.
-    words.resize(2048);
-    words.back() = 0x8000;
-    samples.resize(5);
-    EXPECT_EQ(DecodeFrame(fromWords(words).data(), 4096, 128, 0, samples), 0);
-    EXPECT_TRUE(samples.empty());
-}
-
-// Every bit pattern, every alignment of the sync word and of the end of the read, with the
-// block reused from one read to the next as the chains reuse it; and reads large enough to
-// take the path that writes past the caches.
+// Every bit pattern and alignment, the block reused from one read to the next as the chains
+// reuse it; the last reads are large enough for the path that writes past the caches.
 TEST(FrameStream, AgreesWithWordByWordDecodingWhateverTheBitsAndAlignment) {
     std::mt19937 random(12);
-    const auto fill = [&](Bytes& bytes, std::size_t sync) {
-        for (auto& b : bytes)
-            b = static_cast<std::uint8_t>(random());
-        for (std::size_t k = kSyncSearchStartWord; k < sync; ++k)
-            bytes[2 * k + 1] &= 0x7F;
-        if (2 * sync + 1 < bytes.size())
-            bytes[2 * sync + 1] |= 0x80;
-    };
     SampleBlock samples;
     for (int trial = 0; trial < 202; ++trial) {
         const bool large = trial >= 200;
         const std::int32_t count = large ? 1 << 20 : static_cast<std::int32_t>(random() % 301);
         const std::size_t sync = kSyncSearchStartWord + (large ? 3 * (trial - 200) : trial % 9);
         Bytes bytes(large ? *FrameTransferBytes(count) : 2 * sync + random() % 1204);
-        fill(bytes, sync);
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(random());
+        for (std::size_t k = kSyncSearchStartWord; k < sync; ++k)
+            bytes[2 * k + 1] &= 0x7F;
+        if (2 * sync + 1 < bytes.size())
+            bytes[2 * sync + 1] |= 0x80;
         const SampleBlock expected = reference(bytes, count);
         ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), count, 0, samples),
                   static_cast<std::int32_t>(expected.size()))
@@ -91,42 +75,55 @@ TEST(FrameStream, AgreesWithWordByWordDecodingWhateverTheBitsAndAlignment) {
 }
 
 // A real converter centres I at mid-scale, so about half of the I words carry bit 15 like a
-// frame flag. With the sweep length known, the frame still starts on its flagged Q word, at
-// every offset of the sync, for boards that flag every sweep and boards that flag only the
-// first; and for an I channel sitting just below mid-scale, whose rare flagged word is
-// followed by a whole sweep of clear I words.
+// frame flag. With the sweep length known the frame still starts on its flagged Q word, at
+// every offset, for boards that flag every sweep (0) or only the first (1), and for an I
+// channel just below mid-scale (2) whose rare flagged word precedes a sweep of clear I words.
 TEST(FrameStream, SyncHoldsWhenHalfTheIWordsCarryBit15) {
     std::mt19937 random(3);
-    for (const std::size_t n : {64u, 128u}) {
-        for (std::size_t offset = 0; offset < 2 * n; ++offset) {
-            for (const int board : {0, 1, 2}) { // 0 flags every sweep, 1 the first, 2 I below
-                SCOPED_TRACE(testing::Message()
-                             << n << " pairs, offset " << offset << ", board " << board);
-                const std::size_t sync = kSyncSearchStartWord + offset;
-                std::vector<std::uint16_t> words(sync + 6 * n + 3);
-                for (std::size_t k = 0; k < words.size(); ++k) {
-                    const bool iWord = (k - sync) % 2 == 1;
-                    const auto noise = static_cast<std::uint16_t>(random());
-                    words[k] = iWord ? (board == 2 ? noise & 0x7FFF : noise) : noise & 0x7FFF;
-                }
-                if (board == 2) // one I word just above mid-scale, a little before the frame
-                    words[sync - 1 - 2 * (offset / 4)] |= 0x8000;
-                for (std::size_t k = sync; k < words.size(); k += 2 * n)
-                    if (board != 1 || k == sync)
-                        words[k] |= 0x8000;
-                const Bytes bytes = fromWords(words);
-                ASSERT_EQ(FindSyncWord(bytes.data(), bytes.size(), n), sync);
-                SampleBlock samples;
-                ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), 2 * n, n, samples), 2 * n);
-                EXPECT_EQ(samples[1], std::complex<double>(words[sync + 3], words[sync + 2]));
-
-                // Without any flag, the flagged I words make no frame.
-                for (std::size_t k = sync; k < words.size(); k += 2)
-                    words[k] &= 0x7FFF;
-                const Bytes unflagged = fromWords(words);
-                EXPECT_LT(DecodeFrame(unflagged.data(), unflagged.size(), 2 * n, n, samples),
-                          static_cast<std::int32_t>(2 * n));
+    const std::size_t n = 64;
+    for (std::size_t offset = 0; offset < 2 * n; ++offset) {
+        for (const int board : {0, 1, 2}) {
+            SCOPED_TRACE(testing::Message() << "offset " << offset << ", board " << board);
+            const std::size_t sync = kSyncSearchStartWord + offset;
+            std::vector<std::uint16_t> words(sync + 6 * n + 3);
+            for (std::size_t k = 0; k < words.size(); ++k) {
+                const bool iWord = (k - sync) % 2 == 1 && board != 2;
+                words[k] = static_cast<std::uint16_t>(random()) & (iWord ? 0xFFFF : 0x7FFF);
             }
+            if (board == 2)
+                words[sync - 1 - 2 * (offset / 4)] |= 0x8000;
+            for (std::size_t k = sync; k < words.size(); k += 2 * n)
+                if (board != 1 || k == sync)
+                    words[k] |= 0x8000;
+            Bytes bytes = fromWords(words);
+            ASSERT_EQ(FindSyncWord(bytes.data(), bytes.size(), n), sync);
+            SampleBlock samples;
+            ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), 2 * n, n, samples), 2 * n);
+            EXPECT_EQ(samples[1], std::complex<double>(words[sync + 3], words[sync + 2]));
+
+            // Without any flag, the flagged I words make no frame.
+            for (std::size_t k = sync; k < words.size(); k += 2)
+                words[k] &= 0x7FFF;
+            bytes = fromWords(words);
+            EXPECT_LT(DecodeFrame(bytes.data(), bytes.size(), 2 * n, n, samples),
+                      static_cast<std::int32_t>(2 * n));
         }
+    }
+}
+
+// The parser sees only the built-in program or a damaged copy of it: a damaged one is refused
+// whole.
+TEST(HexImage, KeepsDataRecordsAndRefusesDamagedImagesWhole) {
+    const std::string good = ":030000000200b843\r\n:00001000F0\r\n", end = ":00000001FF\r\n";
+    const HexImage image = ParseHexImage(good + end);
+    ASSERT_TRUE(image.ok()) << image.error;
+    EXPECT_EQ(image.records, (std::vector<HexRecord>{{3, 0, 0, 0, 2, 0, 0xB8, 0x43}}));
+    std::string badChecksum = good;
+    badChecksum[16] = '4';
+    for (const std::string& bad :
+         {badChecksum + end, good, end + good, "hello" + good + end,
+          good + ":103FF10000000000000000000000000000000000C0\r\n" + end}) {
+        EXPECT_FALSE(ParseHexImage(bad).ok()) << bad;
+        EXPECT_TRUE(ParseHexImage(bad).records.empty()) << bad;
     }
 }

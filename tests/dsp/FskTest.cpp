@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 using namespace tavrix::dsp;
 
@@ -22,25 +21,6 @@ FskSpectra LineOnBin(int bin, double a, double b, Span<const Complex> filter = {
     return out;
 }
 
-// Raw samples of one target as the board takes them: tone A, 6 MHz above tone B, in the first
-// half of each sweep period and tone B in the second, each echo at 4 pi f r(t) / c with
-// r(t) = range + velocity t, t counted from the first sample.
-ComplexVector MovingTarget(std::size_t Ns, std::size_t sweeps, double T, double f0, double range,
-                           double velocity) {
-    ComplexVector block(sweeps * Ns);
-    for (std::size_t j = 0; j < block.size(); ++j) {
-        const double t = static_cast<double>(j) * T / static_cast<double>(Ns);
-        const double f = f0 + (j % Ns < Ns / 2 ? 0.5 : -0.5) * kFskToneSpacingHz;
-        block[j] = std::polar(1.0, 4.0 * kPi * f * (range + velocity * t) / kSpeedOfLight);
-    }
-    return block;
-}
-
-// Distance between two ranges on the circle of rFSK.
-double RangeError(double read, double expected) {
-    return std::abs(std::remainder(read - expected, kFskRangeSpan));
-}
-
 } // namespace
 
 TEST(Fsk, MovingTargetsReadTheirRangeNotTheirDopplerTurnBetweenTheTones) {
@@ -49,87 +29,58 @@ TEST(Fsk, MovingTargetsReadTheirRangeNotTheirDopplerTurnBetweenTheTones) {
     // through the tone-A samples, whichever way it moves and across the wrap at rFSK. With 128
     // samples a lag miscounted by the 5-sample offset is already 0.4 m off at 0.8 vFSK.
     struct Case {
-        std::size_t samples, sweeps;
+        std::size_t Ns, sweeps;
         double T, f0, range, fraction; // velocity as a fraction of vFSK
         bool hamming;
     };
-    for (const Case& c :
-         {Case{128, 64, 1e-3, 24e9, 12.0, 0.8, false}, Case{128, 64, 1e-3, 24e9, 12.0, -0.8, true},
-          Case{1024, 256, 0.5e-3, 9.8e9, 0.3, 0.55, true}, // reads past 0
-          Case{256, 64, 2e-3, 2.45e9, 24.7, -0.63, false}, // past rFSK
-          Case{512, 1024, 1e-3, 5.8e9, 7.0, 0.21, true}}) {
-        const double vFSK = ComputeFskScales(c.samples, c.T * 1e3, c.sweeps, c.f0).velocitySpan;
+    for (const Case& c : {Case{128, 64, 1e-3, 24e9, 12.0, 0.8, false},
+                          Case{1024, 256, 0.5e-3, 9.8e9, 0.3, 0.55, true},    // reads past 0
+                          Case{256, 64, 2e-3, 2.45e9, 24.7, -0.63, false}}) { // past rFSK
+        const double vFSK = ComputeFskScales(c.Ns, c.T * 1e3, c.sweeps, c.f0).velocitySpan;
         const double v = c.fraction * vFSK;
-        SCOPED_TRACE(testing::Message() << c.samples << " samples, " << v << " m/s");
-        const ComplexVector block = MovingTarget(c.samples, c.sweeps, c.T, c.f0, c.range, v);
+        SCOPED_TRACE(testing::Message() << c.Ns << " samples, " << v << " m/s");
+        // As the board takes them: tone A, 6 MHz above tone B, in the first half of each sweep
+        // period, each echo at 4 pi f r(t) / c, t counted from the first sample.
+        ComplexVector block(c.sweeps * c.Ns);
+        for (std::size_t j = 0; j < block.size(); ++j) {
+            const double t = static_cast<double>(j) * c.T / static_cast<double>(c.Ns);
+            const double f = c.f0 + (j % c.Ns < c.Ns / 2 ? 0.5 : -0.5) * kFskToneSpacingHz;
+            block[j] = std::polar(1.0, 4.0 * kPi * f * (c.range + v * t) / kSpeedOfLight);
+        }
         FskSpectra spectra;
-        ASSERT_TRUE(ComputeFskSpectra(block, c.samples, c.sweeps, c.hamming, {}, spectra));
+        ASSERT_TRUE(ComputeFskSpectra(block, c.Ns, c.sweeps, c.hamming, {}, spectra));
         const FskTarget t = DetectFskTarget(spectra, {}, -100.0, vFSK);
         ASSERT_TRUE(t.detected);
         EXPECT_NEAR(t.velocity, v, 0.01 * vFSK); // on the line, within the axis' 1023 steps
-
-        const double tA = ((c.sweeps - 1) / 2.0 + kFskToneAOffset / double(c.samples)) * c.T;
+        const double tA = ((c.sweeps - 1) / 2.0 + kFskToneAOffset / double(c.Ns)) * c.T;
         const double expected = c.range + v * tA;
-        EXPECT_LE(RangeError(t.range, expected), 0.02) << t.range << " m for " << expected;
-        // The case is one that tells: the phase difference alone reads far from the target.
-        const std::size_t bin = (t.peak + 512) % 1024;
-        const double raw =
-            FskRangeFromPhase(std::arg(spectra.toneA[bin]) - std::arg(spectra.toneB[bin]));
-        EXPECT_GT(RangeError(raw, expected), 0.5) << raw;
+        EXPECT_LE(std::abs(std::remainder(t.range - expected, kFskRangeSpan)), 0.02)
+            << t.range << " m for " << expected;
     }
 }
 
-TEST(Fsk, WorkedNumbersAndTheTrackRow) {
-    const FskScales s = ComputeFskScales(1024, 1.0, 64, 24e9);
-    EXPECT_NEAR(s.velocitySpan, 3.1228, 1e-4);
-    EXPECT_EQ(s.toneBOffset, 517);
-    EXPECT_EQ(s.sampleCount, 65536);
-    EXPECT_EQ(s.timeoutMs, 1128);
-    EXPECT_EQ(ComputeFskScales(128, 1.0, 64, 24e9).toneBOffset, 69);
-    EXPECT_NEAR(kFskRangeSpan, 24.982704833333333, 1e-12);
-    EXPECT_NEAR(FskRangeFromPhase(kPi), kFskRangeSpan / 2, 1e-12);
-    EXPECT_NEAR(FskRangeFromPhase(-0.1), 24.5851, 1e-4); // wrapped into [0, 2 pi)
-    // A phase a hair below zero wraps to exactly 2 pi: the range is rFSK, one past the row.
-    EXPECT_EQ(FskTrackPosition(FskRangeFromPhase(-1e-300)), 1023u);
-    EXPECT_EQ(FskTrackPosition(std::numeric_limits<double>::quiet_NaN()), 0u);
-}
-
-TEST(Fsk, CombinesThePlainProductScaledBeforeSquaringAndFilteredByBin) {
-    // A = 3, B = 2 on bin 100: each transform gives 1024 times the amplitude, the product
+TEST(Fsk, CombinesThePlainProductFilteredByBinAndDetectsStrictlyAboveTheThreshold) {
+    // A = 3, B = 2 on bin -200: each transform gives 1024 times the amplitude, the product
     // 6 x 1024^2, divided by 1024 before squaring: 20 log10(6 x 1024).
-    const FskSpectra spectra = LineOnBin(100, 3.0, 2.0);
-    const FskTarget t = DetectFskTarget(spectra, {}, 0.0, 3.0);
-    EXPECT_EQ(t.peak, 612u);
-    EXPECT_NEAR(t.peakDb, 20.0 * std::log10(6.0 * 1024), 1e-9);
-    EXPECT_EQ(spectra.combined[512], spectra.combined[513]); // zero frequency repeated
-
-    ComplexVector filter(1024, Complex(1.0, 0.0));
-    filter[100] = 0.5; // FFT bin, not display position
-    const FskSpectra filtered = LineOnBin(100, 3.0, 2.0, filter);
-    EXPECT_NEAR(filtered.combined[612], spectra.combined[612] - 20.0 * std::log10(2.0), 1e-9);
-}
-
-TEST(Fsk, DetectionNeedsAPeakStrictlyAboveTheThresholdInsideTheWindow) {
-    const double v = 3.0;
+    const double v = ComputeFskScales(1024, 1.0, 64, 24e9).velocitySpan;
+    EXPECT_NEAR(v, 3.1228, 1e-4);
     FskSpectra spectra = LineOnBin(-200, 3.0, 2.0);
     const double peak = DetectFskTarget(spectra, {}, -100.0, v).peakDb;
+    EXPECT_NEAR(peak, 20.0 * std::log10(6.0 * 1024), 1e-9);
     const FskTarget at = DetectFskTarget(spectra, {}, peak, v);
     EXPECT_FALSE(at.detected);
-    EXPECT_EQ(at.velocity, 0.0);
     EXPECT_EQ(at.peak, 312u); // the panel still shows the level
     const FskTarget below = DetectFskTarget(spectra, {}, std::nextafter(peak, -1e9), v);
     EXPECT_TRUE(below.detected);
     EXPECT_DOUBLE_EQ(below.velocity, FskVelocityAt(312, v));
+    EXPECT_EQ(DetectFskTarget(spectra, FskWindowPositions(v, v, v), -1000.0, v).peak, 1023u);
 
-    const FskWindow top = FskWindowPositions(v, v, v); // squeezed onto the edge
-    EXPECT_EQ(top.hi, 1024u);
-    EXPECT_EQ(DetectFskTarget(spectra, top, -1000.0, v).peak, 1023u);
-
-    const FskTarget inside = DetectFskTarget(spectra, {400, 1024}, -1000.0, v);
-    EXPECT_GE(inside.peak, 400u);
-    FlattenOutsideWindow(spectra.combined, {400, 1024}, inside.trough);
-    EXPECT_EQ(spectra.combined[312], spectra.combined[inside.trough]);
-    EXPECT_EQ(spectra.combined[0], spectra.combined[inside.trough]);
+    ComplexVector filter(1024, Complex(1.0, 0.0));
+    filter[1024 - 200] = 0.5; // FFT bin, not display position
+    const FskSpectra filtered = LineOnBin(-200, 3.0, 2.0, filter);
+    EXPECT_NEAR(filtered.combined[312], spectra.combined[312] - 20.0 * std::log10(2.0), 1e-9);
+    // A phase a hair below zero wraps to exactly 2 pi: the range is rFSK, one past the row.
+    EXPECT_EQ(FskTrackPosition(FskRangeFromPhase(-1e-300)), 1023u);
 }
 
 TEST(Fsk, RefusesBlocksThatDoNotHoldTheSweeps) {
@@ -138,10 +89,7 @@ TEST(Fsk, RefusesBlocksThatDoNotHoldTheSweeps) {
     FskSpectra out;
     out.combined = {42.0};
     EXPECT_FALSE(ComputeFskSpectra({block.data(), block.size() - 1}, 128, 8, false, {}, out));
-    EXPECT_FALSE(ComputeFskSpectra(block, 128, 0, false, {}, out));
-    EXPECT_FALSE(ComputeFskSpectra(ComplexVector(1100000), 128, 1025, false, {}, out));
     EXPECT_FALSE(ComputeFskSpectra(block, 128, 8, false, ComplexVector(10), out));
     EXPECT_EQ(out.combined, std::vector<double>{42.0});
     EXPECT_TRUE(ComputeFskSpectra(block, 128, 8, false, {}, out));
-    EXPECT_EQ(out.combined.size(), 1024u);
 }

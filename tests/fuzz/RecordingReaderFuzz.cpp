@@ -1,113 +1,51 @@
-// Input: a chunk size byte, two bytes of shift, a line number byte, then the text of a
-// recording. The reader works through a 64 KiB window, so the same text is read twice with
-// identical sample lines put in after its line k: once short, once padded with leading zeros
-// so that the rest of the text straddles the window's edge at the given shift. Both reads must
-// come to the same header, samples and verdict; whatever is read must survive being written
-// and read again.
+// Input: a chunk size byte, two bytes of shift, a line number byte, then a recording's text.
+// The reader works through a 64 KiB window, so the text is read twice with the same sample
+// lines put in after its line k: once short and whole, once in chunks and padded with leading
+// zeros so that the rest straddles the window's edge at the shift. Both reads must come to the
+// same header, samples and verdict.
 #include "record/RecordingReader.h"
-#include "record/RecordingWriter.h"
+#include "tests/fuzz/Fuzz.h"
 
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <tuple>
 
 using namespace tavrix::record;
 
 namespace {
 
-constexpr std::size_t kWindow = 1 << 16;
-constexpr int kFillerLines = 140;
-
-void Require(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-const char* const kFiles[] = {"plain.dat", "padded.dat", "copy.dat"};
-
-// A directory of this process for the files it reads, removed when the process ends.
-char dir[] = "/tmp/tavrix-fuzz-XXXXXX";
-
-void RemoveFiles() {
-    for (const char* file : kFiles)
-        std::remove((std::string(dir) + "/" + file).c_str());
-    rmdir(dir);
-}
-
-const std::string& Dir() {
-    static const std::string path = [] {
-        Require(mkdtemp(dir) != nullptr);
-        std::atexit(RemoveFiles);
-        return std::string(dir);
-    }();
-    return path;
-}
-
-std::string Write(const char* name, const std::string& text) {
-    const std::string path = Dir() + "/" + name;
+// Writes file `k` of this process; the files go when it ends.
+std::string Write(char k, const std::string& text) {
+    static const std::string prefix = "/tmp/tavrix-fuzz-" + std::to_string(getpid()) + "-";
+    static const bool removing = !std::atexit([] {
+        for (const char f : {'0', '1'})
+            std::remove((prefix + f).c_str());
+    });
+    const std::string path = prefix + k;
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    Require(f && std::fwrite(text.data(), 1, text.size(), f) == text.size());
-    Require(std::fclose(f) == 0);
+    Require(removing && f && std::fwrite(text.data(), 1, text.size(), f) == text.size() &&
+            !std::fclose(f));
     return path;
 }
 
-// `lines` lines of "0+0i" taking `bytes` bytes in all, the extra as leading zeros.
+// 140 lines of "0+0i" taking `bytes` bytes in all, the extra as leading zeros.
 std::string Filler(std::size_t bytes) {
     std::string text;
-    const std::size_t minimal = 5 * kFillerLines;
-    const std::size_t extra = bytes > minimal ? bytes - minimal : 0;
-    for (int i = 0; i < kFillerLines; ++i) {
-        const std::size_t zeros = extra / kFillerLines + (i < int(extra % kFillerLines) ? 1 : 0);
-        text.append(zeros, '0');
-        text += "0+0i\n";
-    }
+    const std::size_t extra = bytes > 700 ? bytes - 700 : 0;
+    for (std::size_t i = 0; i < 140; ++i)
+        text.append(extra / 140 + (i < extra % 140) + 1, '0') += "+0i\n";
     return text;
 }
 
-// The error without the file's name and the excerpt of the offending line, which the padding
-// changes.
-std::string Verdict(const std::string& error, const std::string& path) {
-    const std::string rest =
-        error.compare(0, path.size(), path) == 0 ? error.substr(path.size()) : error;
-    return rest.substr(0, rest.find(" (\""));
-}
-
-struct Outcome {
-    bool ok = false;
-    Recording recording;
-    std::string error;
-};
-
-Outcome ReadInChunks(const std::string& path, std::size_t chunk) {
-    Outcome o;
-    RecordingReader reader;
-    if (!reader.open(path)) {
-        o.error = reader.error();
-        return o;
-    }
-    o.recording.header = reader.header();
-    while (!reader.atEnd() && !reader.failed()) {
-        const std::size_t before = o.recording.samples.size();
-        const std::size_t got = reader.read(o.recording.samples, chunk);
-        Require(got <= chunk && o.recording.samples.size() == before + got);
-        Require(got == chunk || reader.atEnd() || reader.failed());
-    }
-    o.ok = !reader.failed();
-    o.error = reader.error();
-    if (!o.ok)
-        o.recording = Recording{}; // what came before the fault is not a recording
-    return o;
-}
-
-bool SameHeader(const std::optional<RecordingHeader>& a, const std::optional<RecordingHeader>& b) {
-    if (a.has_value() != b.has_value())
-        return false;
-    return !a ||
-           (a->centerFrequencyHz == b->centerFrequencyHz && a->sweepTimeMs == b->sweepTimeMs &&
-            a->samplesPerSweep == b->samplesPerSweep && a->modeValue == b->modeValue);
+// What a read comes to: the header, the samples (none after a fault) and the error without
+// the file's name and the excerpt of the line, which the padding changes.
+auto Outcome(const std::string& path, const Recording& r, std::string error) {
+    error = error.rfind(path, 0) == 0 ? error.substr(path.size()) : error;
+    const RecordingHeader h = r.header.value_or(RecordingHeader{-1, -1, -1, -1});
+    return std::tuple(error.substr(0, error.find(" (\"")), h.centerFrequencyHz, h.sweepTimeMs,
+                      h.samplesPerSweep, h.modeValue, r.samples);
 }
 
 } // namespace
@@ -115,44 +53,31 @@ bool SameHeader(const std::optional<RecordingHeader>& a, const std::optional<Rec
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4)
         return 0;
-    const std::size_t chunk = data[0] + 1u;
-    const std::size_t shift = (data[1] | (data[2] << 8)) % 1024;
-    const int afterLine = data[3] % 6;
     const std::string text(reinterpret_cast<const char*>(data + 4), size - 4);
-
     std::size_t at = 0;
-    for (int k = 0; k < afterLine && at != std::string::npos; ++k) {
-        at = text.find('\n', at);
-        if (at != std::string::npos)
-            ++at;
-    }
-    if (at == std::string::npos)
-        return 0;
-
-    const std::string plain = text.substr(0, at) + Filler(0) + text.substr(at);
-    const std::size_t edge = kWindow - shift;
+    for (int k = 0; k < data[3] % 6; ++k) // after line k, at the start when there is none
+        at = text.find('\n', at) + 1;
+    const std::size_t edge = (1 << 16) - Le16(data, 1) % 1024;
+    const std::string plain = Write('0', text.substr(0, at) + Filler(0) + text.substr(at));
     const std::string padded =
-        text.substr(0, at) + Filler(edge > at ? edge - at : 0) + text.substr(at);
-
-    const std::string plainPath = Write(kFiles[0], plain);
-    const std::string paddedPath = Write(kFiles[1], padded);
-    Outcome a;
-    a.ok = readRecording(plainPath, a.recording, a.error);
-    const Outcome b = ReadInChunks(paddedPath, chunk);
-    Require(a.ok == b.ok && Verdict(a.error, plainPath) == Verdict(b.error, paddedPath));
-    Require(SameHeader(a.recording.header, b.recording.header));
-    Require(a.recording.samples == b.recording.samples);
-    if (!a.ok) {
-        Require(!a.error.empty() && a.recording.samples.empty() && !a.recording.header);
-        return 0;
-    }
-    Require(a.recording.samples.size() >= static_cast<std::size_t>(kFillerLines));
-
+        Write('1', text.substr(0, at) + Filler(edge > at ? edge - at : 0) + text.substr(at));
+    Recording a, b;
     std::string error;
-    const std::string copy = Dir() + "/" + kFiles[2];
-    Require(writeRecording(copy, std::nullopt, a.recording.samples, error));
-    Recording again;
-    Require(readRecording(copy, again, error));
-    Require(!again.header && again.samples == a.recording.samples);
+    const bool ok = readRecording(plain, a, error);
+    Require(ok || (!error.empty() && a.samples.empty() && !a.header));
+
+    RecordingReader reader;
+    const std::size_t chunk = data[0] + 1u;
+    const bool opened = reader.open(padded);
+    b.header = reader.header();
+    while (opened && !reader.atEnd() && !reader.failed()) {
+        const std::size_t before = b.samples.size(), got = reader.read(b.samples, chunk);
+        Require(got <= chunk && b.samples.size() == before + got &&
+                (got == chunk || reader.atEnd() || reader.failed()));
+    }
+    Require(ok == (opened && !reader.failed()));
+    if (!ok)
+        b = Recording{};
+    Require(Outcome(plain, a, error) == Outcome(padded, b, reader.error()));
     return 0;
 }
