@@ -108,9 +108,7 @@ TEST(Cli, BadInputGetsOneClearLineAndAFailingStatus) {
         const char* says;
     } cases[] = {
         {{"frobnicate"}, 2, "no command is called frobnicate"},
-        {{"analyze", missing}, 1, "missing.dat"},
         {{"analyze", empty}, 1, "fewer than one frame of 128"},
-        {{"analyze", empty, "--display", "range-track"}, 2, "range-scope, range-waterfall"},
         {{"record", missing, "--simulate", "--seconds", "1", "--sweep-ms", "3"},
          2,
          "--sweep-ms 3 is not a choice of this model (0.5, 1, 4, 10)"},

@@ -85,18 +85,6 @@ protected:
 
 } // namespace
 
-TEST_F(OnBoard, EnumerationKeepsTheLastRadarBoardAndCountsDeniedOnes) {
-    for (const std::uint16_t product : {0x8613, 0x1004, 0x8613}) {
-        sim::BoardIdentity id;
-        id.productId = product;
-        driver->attach(std::make_shared<sim::EmulatedBoard>(sim::defaultScene(), clock, id));
-    }
-    driver->board(3).faults.accessDenied = true;
-    ASSERT_EQ(radar->EnumerateDevices(), 2);
-    EXPECT_EQ(radar->usb->devicePath(), driver->devicePath(1));
-    EXPECT_EQ(radar->deniedBoards, 1);
-}
-
 TEST_F(OnBoard, ProgramIsLoadedWhileTheCoreIsHeldAndFailedReadsLeaveTheBlockAlone) {
     EXPECT_EQ(radar->FindEndpoint(0x03), 0);
     const auto& log = board->vendorRequests();

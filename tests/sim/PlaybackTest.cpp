@@ -3,7 +3,6 @@
 // The window's side of playback is in tests/e2e.
 
 #include "BoardHelpers.h"
-#include "record/RecordingFile.h"
 #include "record/RecordingWriter.h"
 #include "sim/PlaybackSource.h"
 
@@ -105,13 +104,6 @@ TEST_F(Playback, BoardStreamsOnlyWhenAskedForTheRecordedParameters) {
     ASSERT_EQ(words.size(), 4u);
     EXPECT_EQ(words[0], 0x8000 | 7); // the recording's first sample, at a sweep start
     EXPECT_EQ(words[1], 100);
-
-    // FSK and CW do not sweep: any bandwidth code plays them.
-    const auto cw = load(record("cw.dat", {2.45e9, 1.0, 128, 0}, ramp(256)));
-    ASSERT_TRUE(cw) << error;
-    Bench cwBench(cw, clock);
-    ASSERT_TRUE(command(*cwBench.board, OperatingWord(1, 0, 0, 3)));
-    EXPECT_TRUE(cwBench.board->streaming());
 }
 
 TEST_F(Playback, PaceFollowsTheSpeedAndThePositionWraps) {
@@ -150,8 +142,6 @@ TEST(PlaybackSettings, HeaderPicksModelModeAndChoices) {
         {"5.8 GHz, 1 ms", {5.8e9, 1.0, 128, 4e8}, Mode::FmcwSawtooth, 1},
         {"5.8 GHz, 2 ms", {5.8e9, 2.0, 128, 4e8}, Mode::FmcwSawtooth, 5},
         {"FSK", {5.8e9, 2.0, 512, 6e6}, Mode::Fsk, 5},
-        // The eighth model sweeps up from 24 GHz: in FMCW its centre is half the bandwidth up.
-        {"eighth, FMCW", {2.4375e10, 2.0, 256, 7.5e8}, Mode::FmcwSawtooth, 7},
         {"eighth, CW", {2.4e10, 4.0, 128, 0}, Mode::Cw, 7},
     };
     for (const Case& c : cases) {
@@ -172,9 +162,6 @@ TEST(PlaybackSettings, HeaderPicksModelModeAndChoices) {
 
     const std::pair<RecordingHeader, const char*> refusals[] = {
         {{2.45e9, 1.0, 100, 1e8}, "samples per sweep (line 3) are 100"},
-        {{2.45e9, 1.0, 128, 5e8},
-         "centre frequency 2450000000 Hz (line 1) in FMCW sawtooth "
-         "with a swept bandwidth of 500 MHz"},
         {{9.8e9, 3.0, 128, 1e8}, "(Dogwood, Ginkgo)"},
     };
     for (const auto& [header, reason] : refusals) {
@@ -191,7 +178,6 @@ TEST_F(Playback, UnplayableFilesAreRefusedWithFileAndReason) {
         samples += "100+7i\n";
     const std::pair<std::string, const char*> cases[] = {
         {put("triangle.dat", samples), "has no header"},
-        {put("garbled.dat", header + "1+2i\n3+4j\n"), "line 6: expected a sample"},
         {put("flagged.dat", header + "1+2i\n3+32768i\n"), "line 6: the sample 3+32768i"},
         {put("short.dat", header + "1+2i\n"), "holds 1 sample, less than one sweep of 128"},
         {dir + "/missing.dat", "No such file"},
@@ -209,18 +195,4 @@ TEST_F(Playback, UnplayableFilesAreRefusedWithFileAndReason) {
     const auto source = load(good);
     ASSERT_TRUE(source) << error;
     EXPECT_EQ(source->sampleCount(), 128u);
-}
-
-TEST_F(Playback, SigmfRecordingPlaysAsItsTextDoes) {
-    const std::string text = record("saw.dat", {2.45e9, 1.0, 128, 1.5e8}, ramp(512));
-    const std::string sigmf = text.substr(0, text.size() - 4);
-    ASSERT_TRUE(tavrix::record::convertRecording(text, sigmf + ".sigmf-data", error)) << error;
-    const auto fromText = load(text);
-    const auto fromSigmf = load(sigmf + ".sigmf-meta");
-    ASSERT_TRUE(fromText && fromSigmf) << error;
-    EXPECT_EQ(fromSigmf->settings().operatingWord(), fromText->settings().operatingWord());
-    std::vector<std::uint16_t> a(2 * 600), b(2 * 600);
-    fromText->generate(0, 600, a.data(), true);
-    fromSigmf->generate(0, 600, b.data(), true);
-    EXPECT_EQ(a, b);
 }
