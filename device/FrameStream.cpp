@@ -111,7 +111,11 @@ std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
     // The earliest flag of each kind of fit; the best kind found wins. A flag the read
     // contradicts is no frame start at all.
     std::size_t best[3] = {words, words, words};
-    for (std::size_t k = kSyncSearchStartWord; k < words; ++k) {
+    // A flag that fits a board flagging only its first sweep is beaten only by one that fits
+    // better within the sweeps it was checked over; searching further would only cost time
+    // (the whole read, on such a board with a mid-scale I channel).
+    std::size_t end = words;
+    for (std::size_t k = kSyncSearchStartWord; k < end; ++k) {
         if (!(WordAt(bytes, k) & kFrameFlag))
             continue;
         if (samplesPerSweep == 0)
@@ -123,6 +127,8 @@ std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
             continue;
         std::size_t& first = best[static_cast<int>(pairing)];
         first = std::min(first, k);
+        if (pairing == Pairing::FirstSweepOnly)
+            end = std::min(end, k + 2 * kSyncSweepsChecked * samplesPerSweep);
     }
     for (const std::size_t k : best)
         if (k < words)
