@@ -29,8 +29,9 @@ ComplexVector RawBlock(std::size_t n, std::uint32_t Ns, double cyclesPerSample) 
     return block;
 }
 
-// Args: sweep count, samples per sweep. Decimation, balance, window, transform, spectrum, peak.
-void BM_CwCore(benchmark::State& state) {
+// Args: sweep count, samples per sweep. `condition` decimates and balances a fresh copy of the
+// block; then window, transform, spectrum, peak.
+template <typename Condition> void CwCycle(benchmark::State& state, Condition condition) {
     const auto sweeps = static_cast<std::uint32_t>(state.range(0));
     const auto Ns = static_cast<std::uint32_t>(state.range(1));
     const CwScales s = ComputeCwScales(Ns, 1.0, sweeps, kF0);
@@ -41,11 +42,15 @@ void BM_CwCore(benchmark::State& state) {
         state.PauseTiming();
         block = raw;
         state.ResumeTiming();
-        CwConditionBlock(block, true);
+        condition(block);
         CwDopplerSpectrum(block, true, spectrum);
         benchmark::DoNotOptimize(FindPeak(spectrum, 0, spectrum.size()));
     }
     state.SetItemsProcessed(state.iterations() * s.sampleCount);
+}
+
+void BM_CwCore(benchmark::State& state) {
+    CwCycle(state, [](ComplexVector& block) { CwConditionBlock(block, true); });
 }
 BENCHMARK(BM_CwCore)
     ->Args({64, 128})
@@ -55,16 +60,7 @@ BENCHMARK(BM_CwCore)
 
 // The same cycle with the stage-by-stage decimator as first written.
 void BM_CwCorePlain(benchmark::State& state) {
-    const auto sweeps = static_cast<std::uint32_t>(state.range(0));
-    const auto Ns = static_cast<std::uint32_t>(state.range(1));
-    const CwScales s = ComputeCwScales(Ns, 1.0, sweeps, kF0);
-    const ComplexVector raw = RawBlock(static_cast<std::size_t>(s.sampleCount), Ns, 1e-3);
-    ComplexVector block;
-    std::vector<double> spectrum;
-    for (auto _ : state) {
-        state.PauseTiming();
-        block = raw;
-        state.ResumeTiming();
+    CwCycle(state, [](ComplexVector& block) {
         tavrix::test::PlainDecimate(block, kCwDecimation);
         // What CwConditionBlock does after decimating, on a block already decimated.
         std::vector<double> i, q;
@@ -73,10 +69,7 @@ void BM_CwCorePlain(benchmark::State& state) {
         for (std::size_t k = 0; k < block.size(); ++k)
             block[k] = Complex(i[k], q[k]);
         CorrectAmplitude(block, static_cast<std::uint32_t>(block.size()), 1);
-        CwDopplerSpectrum(block, true, spectrum);
-        benchmark::DoNotOptimize(FindPeak(spectrum, 0, spectrum.size()));
-    }
-    state.SetItemsProcessed(state.iterations() * s.sampleCount);
+    });
 }
 BENCHMARK(BM_CwCorePlain)->Args({1024, 1024})->Unit(benchmark::kMicrosecond);
 

@@ -62,12 +62,12 @@ void RangeProfilePlain(benchmark::State& state) {
     }
 }
 
-// One core: the mapper on the calling thread alone.
-void RangeVelocityMap(benchmark::State& state) {
+// The mapper on `threads` threads, the calling one included.
+void MapOn(benchmark::State& state, unsigned threads) {
     const auto q = static_cast<std::uint32_t>(state.range(0));
     const auto n = static_cast<std::uint32_t>(state.range(1));
     const ComplexVector burst = RawCounts(std::size_t{q} * n);
-    FmcwRangeVelocityMapper mapper(1);
+    FmcwRangeVelocityMapper mapper(threads);
     std::vector<double> map(kMapValues);
     RangeVelocityOptions options;
     options.rows = MapRows::NearFirst;
@@ -75,23 +75,16 @@ void RangeVelocityMap(benchmark::State& state) {
         mapper.Process(burst, n, q, options, map);
         benchmark::ClobberMemory();
     }
-    Share("map_" + std::to_string(q) + "x" + std::to_string(n) + ".f64", map.data(),
-          map.size() * sizeof(double));
+    if (threads == 1)
+        Share("map_" + std::to_string(q) + "x" + std::to_string(n) + ".f64", map.data(),
+              map.size() * sizeof(double));
 }
 
-// Both cores: the calling thread and one helper.
+void RangeVelocityMap(benchmark::State& state) {
+    MapOn(state, 1);
+}
 void RangeVelocityMapTwoCores(benchmark::State& state) {
-    const auto q = static_cast<std::uint32_t>(state.range(0));
-    const auto n = static_cast<std::uint32_t>(state.range(1));
-    const ComplexVector burst = RawCounts(std::size_t{q} * n);
-    FmcwRangeVelocityMapper mapper(2);
-    std::vector<double> map(kMapValues);
-    RangeVelocityOptions options;
-    options.rows = MapRows::NearFirst;
-    for (auto _ : state) {
-        mapper.Process(burst, n, q, options, map);
-        benchmark::ClobberMemory();
-    }
+    MapOn(state, 2);
 }
 
 void RangeVelocityMapPlain(benchmark::State& state) {
