@@ -22,6 +22,7 @@ Tavrix::Tavrix(UsbDriver& usbDriver, QWidget* parent) : QMainWindow(parent) {
     ui.setupUi(this);
 
     radarDevice = new RadarDevice(usbDriver);
+    deviceFrames = std::make_unique<tavrix::radar::DeviceFrames>(*radarDevice);
     pipeline = std::make_unique<tavrix::radar::Pipeline>();
     on_buttonRefreshDeviceList_clicked();
 
@@ -55,7 +56,9 @@ Tavrix::Tavrix(UsbDriver& usbDriver, QWidget* parent) : QMainWindow(parent) {
     connect(ui.sdrCamera_Status, &QPushButton::clicked, this, &Tavrix::setCameraStatus);
     detectionsDock = new DetectionsDock(this);
     addDockWidget(Qt::RightDockWidgetArea, detectionsDock);
+    addFileMenu();
     addLayoutMenu();
+    setAcceptDrops(true);
 }
 
 Tavrix::~Tavrix() {

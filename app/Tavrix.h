@@ -4,6 +4,7 @@
 #include "camera/CameraSource.h"
 #include "dsp/FmcwRange.h"
 #include "radar/AcquisitionWorker.h"
+#include "radar/FrameSource.h"
 #include "radar/Pipeline.h"
 #include "radar/Readings.h"
 #include "radar/Settings.h"
@@ -22,7 +23,11 @@
 #include <utility>
 #include <vector>
 
+class QAction;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
+class QMenu;
 class QDockWidget;
 class QSettings;
 class QLabel;
@@ -72,6 +77,23 @@ public:
     // Back to the layout the window was built with.
     void resetLayout();
 
+    // Plays the recording at `path` (text or SigMF) instead of the board: the recording's
+    // parameters go into the controls and it starts playing, with the playback dock. Returns
+    // why it cannot (also shown in the status bar), or an empty string.
+    QString openRecording(const QString& path);
+    // Back to the board, if a recording plays.
+    void closeRecording();
+    // The recordings opened lately, newest first (remembered with the window's state).
+    QStringList recentRecordings() const;
+
+    // Where the boards come from, for switching between them in the File menu: the real boards
+    // (false) or the emulated one (true); the provider owns them. Without a provider the window
+    // keeps its first driver.
+    using BoardProvider = std::function<UsbDriver&(bool emulated)>;
+    void setBoardProvider(BoardProvider provider, bool emulatedNow);
+    // Closes any recording and lists the boards of that kind.
+    void useBoard(bool emulated);
+
     // Replaces where the cameras come from (tests give a fake) and refreshes the list.
     void setCameraSource(std::unique_ptr<tavrix::camera::CameraSource> source);
 
@@ -84,6 +106,9 @@ public:
         bool confirmOverwrite = true;
     };
     std::function<QString(const SaveFileQuestion&)> saveFileDialog;
+    QString askSaveFileName(const SaveFileQuestion& question);
+    // An open dialog's answer, as saveFileDialog: tests answer through openFileDialog.
+    std::function<QString()> openFileDialog;
 
     // Recordings above either limit are read in parts into a temporary file beside the
     // proposed name, under a progress dialog (object name "recordProgress") that can cancel
@@ -109,6 +134,9 @@ public slots:
     void recordBegin();
     void exportPlotImageTop();
     void exportPlotImageBottom();
+    // The numbers each plot holds, as the image buttons' neighbours save them.
+    void exportPlotDataTop();
+    void exportPlotDataBottom();
 
     // Step buttons beside the dynamic-range and window sliders.
     void Qt_DR_Max_Plus();
@@ -138,6 +166,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // A recording dropped on the window is played.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Construction helpers, in the order the constructor runs them.
@@ -145,11 +176,16 @@ private:
     // Lists the boards found (or "No Devices Found"); the number found.
     std::int32_t refreshDeviceList();
     void addLayoutMenu();
+    void addFileMenu();
+    void rememberRecording(const QString& path);
+    void fillRecentMenu();
     void addPlotLegends();
     void createCameraDock();
 
     // Activation steps and their two failure paths.
     void activate();
+    // The display timer and the worker, once the source is ready.
+    void startStreaming();
     void deactivate();
     void failActivation(const QString& message);
     void abandonActivation();
@@ -166,11 +202,13 @@ private:
     tavrix::dsp::SliderWindow updateRangeWindowSliders(bool dirty, double rmax);
 
     // Recording and export helpers.
-    QString askSaveFileName(const SaveFileQuestion& question);
     // Records `count` samples in parts; false when streaming has ended with it.
     bool recordInParts(std::int64_t count, int durationSeconds, double sampleRate);
     void exportPlotImage(QwtPlot* plot, const QString& baseName);
+    void exportPlotData(QwtPlot* plot, const QString& baseName);
     void renderPlot(QwtPlotRenderer& renderer, QwtPlot* plot, const QString& fileName);
+    // Shows a failed export in the status bar and in exportStatus until an export succeeds.
+    void reportExportFailure(const QString& message);
 
 public:
     // Window state. Public because the chains' helpers and the tests read and write it;
@@ -238,8 +276,44 @@ public:
     double lastFrameSeconds = 0.0;         // read and processing of the frame drawn last
     tavrix::radar::Settings frameSettings; // those the frame being drawn was read with
     std::uint64_t framesDrawn = 0;
+    // When the frame being drawn was taken: seconds into the recording while one plays,
+    // otherwise seconds since 1970 (UTC) by the computer's clock when its read ended.
+    struct FrameTime {
+        double seconds = 0.0;
+        bool inRecording = false;
+    };
+    FrameTime frameTime;
+    // Playback paused: no new frames come, and the waterfalls can be scrolled back.
+    bool displayPaused = false;
+    // Paused, the scrolling waterfalls can be scrolled back through the rows they keep;
+    // playing again shows the newest rows. Redraws the waterfall.
+    void setDisplayPaused(bool paused);
+    // Forgets a scrolling waterfall's rows, so rows after a jump in the recording do not join
+    // those before it.
+    void clearWaterfallHistory();
+    // While paused, moves a scrolling waterfall's view `rows` older (negative: newer), as far
+    // as its kept rows go; false when there is nothing to scroll.
+    bool scrollWaterfall(int rows);
+    // The scrolling waterfalls' row axis labelled with times: installed (or a plain axis back),
+    // the frame's row added with frameTime, the shown rows' times put on it, the raster and
+    // times drawn again after the view moved.
+    void useWaterfallTimeAxis(bool on);
+    void addWaterfallRow(const std::vector<double>& values);
+    void showWaterfallTimes();
+    void redrawWaterfall();
+    QObject* waterfallScroll = nullptr; // wheel and Page keys over the bottom plot, a child
     // Hands the worker `settings` when they differ from the last it got.
     void publishSettings(const tavrix::radar::Settings& settings);
+    // The board's frames; a recording's player replaces them while it plays.
+    std::unique_ptr<tavrix::radar::DeviceFrames> deviceFrames;
+    tavrix::radar::FrameSource& frameSource();
+    // The File menu's board choices; null without a provider.
+    BoardProvider boardProvider;
+    QMenu* recentMenu = nullptr;
+    QAction* closeRecordingAction = nullptr;
+    QAction* realBoardsAction = nullptr;
+    QAction* emulatedBoardAction = nullptr;
+    QStringList recent; // without a store
     void startWorker();
     void stopWorker();
 

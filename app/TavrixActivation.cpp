@@ -43,12 +43,18 @@ void Tavrix::on_buttonRefreshDeviceList_clicked() {
 std::int32_t Tavrix::refreshDeviceList() {
     // The worker's device is rebuilt under it: it reads again once the list is made, and
     // fails as a read on a stale device would.
+    ui.comboDevices->clear();
+    if (playback != nullptr) {
+        // The recording stands in for the board until it is closed.
+        ui.comboDevices->addItem(tr("Recording: %1").arg(playback->fileName()));
+        ui.buttonActivateDevice->setEnabled(true);
+        return 1;
+    }
     const bool onWorker = worker && worker->Running();
     stopWorker();
     const std::int32_t boards = radarDevice->EnumerateDevices();
     if (onWorker)
         worker->Start(publishedSettings, settingsGeneration);
-    ui.comboDevices->clear();
     if (boards < 1) {
         ui.buttonActivateDevice->setEnabled(false);
         ui.comboDevices->addItem(QStringLiteral("No Devices Found"));
@@ -70,6 +76,13 @@ void Tavrix::on_buttonActivateDevice_clicked() {
 void Tavrix::activate() {
     ui.DisplayProperties->setCurrentIndex(kOperatingParametersPage);
     setDisplayControlsEnabled(true);
+
+    if (playback != nullptr) {
+        UpdateOperatingParameters(); // a recording takes no command block
+        startStreaming();
+        statusBar()->showMessage(tr("Playing %1").arg(playback->fileName()));
+        return;
+    }
 
     radarDevice->interfaceReady = radarDevice->SetInterface() ? 1 : 0;
     if (radarDevice->interfaceReady != 1) {
@@ -100,15 +113,17 @@ void Tavrix::activate() {
         return;
     }
     statusBar()->showMessage(QStringLiteral("New operating parameters set"));
+    startStreaming();
+    statusBar()->showMessage(QStringLiteral("Device Streaming..."));
+}
 
+void Tavrix::startStreaming() {
     // One timer serves every activation, so a second one can never run beside it.
     if (acquisitionTimer == nullptr) {
         acquisitionTimer = new QTimer(this);
         connect(acquisitionTimer, &QTimer::timeout, this, &Tavrix::ReadStream);
     }
     acquisitionTimer->start(static_cast<int>(updateIntervalMs));
-    statusBar()->showMessage(QStringLiteral("Device Streaming..."));
-
     UpdateDisplayParameters();
     startWorker();
 }
@@ -145,8 +160,8 @@ void Tavrix::on_spinBoxPUpdateRate_valueChanged(int value) {
 }
 
 void Tavrix::ReadStream() {
-    if (playback != nullptr && !playback->beforeTick())
-        return;
+    if (playback != nullptr)
+        playback->beforeTick();
     QElapsedTimer clock;
     clock.start();
     const std::uint64_t stopsBefore = acquisitionStops;

@@ -1,6 +1,7 @@
 #include "app/PlotText.h"
 #include "app/Tavrix.h"
 #include "device/RadarDevice.h"
+#include "display/RowTimeScaleDraw.h"
 #include "display/Waterfall.h"
 #include "dsp/CwVelocity.h"
 #include "dsp/DynamicRange.h"
@@ -19,7 +20,6 @@ void Tavrix::ProcessCwVelocity() {
     // Controls are read once; changes made during the cycle count from the next one.
     const std::uint32_t mode = displayMode;
     const std::uint32_t rows = waterfallRows;
-    const double history = rows * updatePeriodSeconds;
     const auto colour = static_cast<std::uint32_t>(ui.WaterfallRasterDataColor->currentIndex());
     const bool autoMax = ui.DynamicRange_Maximum_EN->isChecked();
     const bool autoMin = ui.DynamicRange_Minimum_EN->isChecked();
@@ -82,8 +82,8 @@ void Tavrix::ProcessCwVelocity() {
     } else if (mode == 4 && waterfall) {
         if (bottomAxisDirty == 1) {
             setUpPlots(QStringLiteral("Velocity Waterfall Display"),
-                       QStringLiteral("Elapsed Time (seconds)"));
-            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
+                       RowTimeScaleDraw::Title(frameTime.inRecording));
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, rows, 0);
             ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, -vCW, vCW, 0);
             bottomAxisDirty = 0;
         }
@@ -93,8 +93,8 @@ void Tavrix::ProcessCwVelocity() {
         const std::size_t columns = dsp::kCwSpectrumSize;
         autoDynamicRangeOfHistory(rows / 2 * columns, rows / 4 * columns, autoMax, autoMin, zMax,
                                   zMin);
-        waterfall->AddRow(spectrum, true);
-        waterfall->UpdateRaster(static_cast<quint32>(columns), -vCW, vCW, 0.0, history, zMin, zMax);
+        addWaterfallRow(spectrum);
+        waterfall->UpdateRaster(static_cast<quint32>(columns), -vCW, vCW, 0.0, rows, zMin, zMax);
     }
     drawDetections(result);
 }

@@ -1,6 +1,9 @@
 #include "app/DetectionsDock.h"
 #include "app/Tavrix.h"
+#include "app/TavrixPlayback.h"
 #include "device/RadarDevice.h"
+
+#include <QDateTime>
 
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
@@ -49,8 +52,8 @@ void Tavrix::publishSettings(const radar::Settings& settings) {
 void Tavrix::startWorker() {
     if (!acquisitionOnWorker)
         return;
-    if (!worker)
-        worker = std::make_unique<radar::AcquisitionWorker>(*radarDevice, *pipeline);
+    if (!worker || &worker->Source() != &frameSource())
+        worker = std::make_unique<radar::AcquisitionWorker>(frameSource(), *pipeline);
     publishedSettings = currentSettings();
     ++settingsGeneration;
     if (clutterReset != 0) {
@@ -65,6 +68,12 @@ void Tavrix::stopWorker() {
         worker->Stop();
 }
 
+radar::FrameSource& Tavrix::frameSource() {
+    if (playback != nullptr)
+        return playback->player();
+    return *deviceFrames;
+}
+
 bool Tavrix::acquireFrame(const QString& failure, radar::Result& result, bool rateAfterRead) {
     const radar::Settings settings = currentSettings();
     if (worker && worker->Running()) {
@@ -74,15 +83,25 @@ bool Tavrix::acquireFrame(const QString& failure, radar::Result& result, bool ra
         if (!outcome)
             return false;
         if (outcome->readFailed) {
-            stopAcquisition(failure);
+            stopAcquisition(outcome->failure.empty() ? failure
+                                                     : QString::fromStdString(outcome->failure));
             return false;
         }
+        // A frame read before the last seek is not drawn after it.
+        if (playback != nullptr && outcome->seeks < playback->player().Seeks())
+            return false;
+        if (outcome->jumped)
+            clearWaterfallHistory(); // no row from before a jump beside one after it
         UpdateRecordData(outcome->request.sampleRate);
         // A frame of settings that have changed since would be drawn on the new axes.
         if (!outcome->processed || outcome->generation != settingsGeneration)
             return false;
         result = std::move(outcome->result);
         frameSettings = outcome->settings;
+        frameTime = outcome->recordingSeconds ? FrameTime{*outcome->recordingSeconds, true}
+                                              : FrameTime{outcome->takenAt, false};
+        if (playback != nullptr && outcome->recordingSeconds)
+            playback->frameShown(*outcome->recordingSeconds);
         lastFrameSeconds = outcome->seconds;
         ++framesDrawn;
         return true;
@@ -92,15 +111,27 @@ bool Tavrix::acquireFrame(const QString& failure, radar::Result& result, bool ra
         return false;
     if (!rateAfterRead)
         UpdateRecordData(request->sampleRate);
-    writeCommandBlock();
     SampleBlock frame;
-    if (radarDevice->ReadFrame(frame, request->count, request->timeoutMs,
-                               request->samplesPerSweep) != request->count) {
-        stopAcquisition(failure);
+    const std::atomic<bool> never{false};
+    const radar::FrameRead read = frameSource().Read(settings, *request, frame, never);
+    if (read.idle)
+        return false;
+    if (read.received != request->count) {
+        stopAcquisition(read.failure.empty() ? failure : QString::fromStdString(read.failure));
         return false;
     }
     if (rateAfterRead)
         UpdateRecordData(request->sampleRate);
+    frameTime =
+        read.recordingSeconds
+            ? FrameTime{*read.recordingSeconds, true}
+            : FrameTime{static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1e3, false};
+    if (read.jumped) {
+        clutterReset = 1;
+        clearWaterfallHistory();
+    }
+    if (playback != nullptr && read.recordingSeconds)
+        playback->frameShown(*read.recordingSeconds);
     if (clutterReset != 0) {
         pipeline->ResetClutter();
         clutterReset = 0;

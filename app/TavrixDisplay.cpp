@@ -128,6 +128,7 @@ void Tavrix::rebuildPlotItems() {
     deleteItem(zoneBottom);
     deleteItem(curveDetections);
     deleteItem(waterfall);
+    useWaterfallTimeAxis(false);
     ui.qwtPlotScope_1->replot();
     ui.qwtPlotScope_2->replot();
 
@@ -193,8 +194,12 @@ void Tavrix::rebuildPlotItems() {
 }
 
 void Tavrix::createWaterfall(std::uint32_t columns, std::uint32_t rows) {
+    // The waterfalls keep rows to scroll back through and label them with times; the map
+    // replaces its rows every frame and keeps its range axis.
+    const bool scrolls = displayMode != 3;
     waterfall = new Waterfall();
-    waterfall->SetHistorySize(columns, rows);
+    waterfall->SetHistorySize(columns, rows, scrolls ? Waterfall::kScrollBackScreens : 1);
+    useWaterfallTimeAxis(scrolls);
     waterfall->spectrogram->attach(ui.qwtPlotScope_2);
     waterfall->resampleSelection = ui.WaterfallRasterDataMethod->currentIndex();
 }

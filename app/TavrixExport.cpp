@@ -98,7 +98,10 @@ void Tavrix::renderPlot(QwtPlotRenderer& renderer, QwtPlot* plot, const QString&
             exportStatus->hide();
         return;
     }
-    const QString message = tr("Error: Plot not exported to %1: %2").arg(shownName, failure);
+    reportExportFailure(tr("Error: Plot not exported to %1: %2").arg(shownName, failure));
+}
+
+void Tavrix::reportExportFailure(const QString& message) {
     statusBar()->showMessage(message);
     // The next acquisition cycle replaces the message above; this one stays until an
     // export succeeds.

@@ -55,7 +55,6 @@ void Tavrix::ProcessFmcwRange() {
     // Controls are read once; changes made during the cycle count from the next one.
     const std::uint32_t mode = displayMode;
     const std::uint32_t rows = waterfallRows;
-    const double history = rows * updatePeriodSeconds;
     const auto colour = static_cast<std::uint32_t>(ui.WaterfallRasterDataColor->currentIndex());
     const bool autoMax = ui.DynamicRange_Maximum_EN->isChecked();
     const bool autoMin = ui.DynamicRange_Minimum_EN->isChecked();
@@ -125,9 +124,7 @@ void Tavrix::ProcessFmcwRange() {
             ui.qwtPlotScope_2->setAxisTitle(QwtPlot::xBottom,
                                             axisTitle(QStringLiteral("Range (meters)")));
             ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, 0.0, rmax, 0);
-            ui.qwtPlotScope_2->setAxisTitle(QwtPlot::yLeft,
-                                            axisTitle(QStringLiteral("Elapsed Time (seconds)")));
-            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, rows, 0);
             bottomAxisDirty = 0;
         }
         waterfall->SetColorScheme(colour);
@@ -135,9 +132,9 @@ void Tavrix::ProcessFmcwRange() {
         // counts are in 1024-value rows although these rows hold 513 values.
         autoDynamicRangeOfHistory(rows / 2 * std::size_t{1024}, rows / 4 * std::size_t{1024},
                                   autoMax, autoMin, zMax, zMin);
-        waterfall->AddRow(db, true);
-        waterfall->UpdateRaster(static_cast<quint32>(dsp::kRangeBins), 0.0, rmax, 0.0, history,
-                                zMin, zMax);
+        addWaterfallRow(db);
+        waterfall->UpdateRaster(static_cast<quint32>(dsp::kRangeBins), 0.0, rmax, 0.0, rows, zMin,
+                                zMax);
     }
     drawDetections(result);
 }
@@ -146,7 +143,6 @@ void Tavrix::ProcessFmcwRangeVelocity() {
     // Controls are read once; changes made during the cycle count from the next one.
     const std::uint32_t mode = displayMode;
     const std::uint32_t rows = waterfallRows;
-    const double history = rows * updatePeriodSeconds;
     const auto colour = static_cast<std::uint32_t>(ui.WaterfallRasterDataColor->currentIndex());
     const bool autoMax = ui.DynamicRange_Maximum_EN->isChecked();
     const bool autoMin = ui.DynamicRange_Minimum_EN->isChecked();
@@ -197,15 +193,13 @@ void Tavrix::ProcessFmcwRangeVelocity() {
         applyAutoDynamicRange(result.mapAutoMaximum, result.mapAutoMinimum, autoMax, autoMin, zMax,
                               zMin);
         // The whole map replaces the history instead of scrolling into it.
-        waterfall->AddRow(values, false);
+        waterfall->AddRow(values, false, frameTime.seconds);
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, rmax,
                                 zMin, zMax);
     } else if (mode == 4 && waterfall) {
         if (dirty) {
             setUpVelocityAxis(QStringLiteral("Velocity Waterfall Display"));
-            ui.qwtPlotScope_2->setAxisTitle(QwtPlot::yLeft,
-                                            axisTitle(QStringLiteral("Elapsed Time (seconds)")));
-            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, rows, 0);
             bottomAxisDirty = 0;
         }
         waterfall->SetColorScheme(colour);
@@ -213,8 +207,8 @@ void Tavrix::ProcessFmcwRangeVelocity() {
         // cycle's row joins it.
         const std::size_t recent = rows / 4 * dsp::kDopplerBins;
         autoDynamicRangeOfHistory(recent, recent, autoMax, autoMin, zMax, zMin);
-        waterfall->AddRow(values, true);
-        waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, history,
+        addWaterfallRow(values);
+        waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, rows,
                                 zMin, zMax);
     }
     drawDetections(result);

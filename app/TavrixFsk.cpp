@@ -2,6 +2,7 @@
 #include "app/Tavrix.h"
 #include "app/WindowSliders.h"
 #include "device/RadarDevice.h"
+#include "display/RowTimeScaleDraw.h"
 #include "display/Waterfall.h"
 #include "dsp/BandFilter.h"
 #include "dsp/Blocks.h"
@@ -32,7 +33,6 @@ void Tavrix::ProcessFsk() {
     const auto sweeps = static_cast<std::uint32_t>(ui.spinBoxDopplerQueue->value());
     const double threshold = ui.counterFSKDetectionThreshold->value();
     const std::uint32_t rows = waterfallRows;
-    const double history = rows * updatePeriodSeconds;
     const std::uint32_t mode = displayMode;
     const auto colour = static_cast<std::uint32_t>(ui.WaterfallRasterDataColor->currentIndex());
     const bool autoMax = ui.DynamicRange_Maximum_EN->isChecked();
@@ -106,7 +106,7 @@ void Tavrix::ProcessFsk() {
         }
     };
     const QString velocityTitle = QStringLiteral("Radial Velocity (meters per second)");
-    const QString timeTitle = QStringLiteral("Elapsed Time (seconds)");
+    const QString timeTitle = RowTimeScaleDraw::Title(frameTime.inRecording);
 
     if (mode == 2) {
         if (bottomAxisDirty == 1 || bottomXData.size() != dsp::kFskSpectrumSize) {
@@ -136,23 +136,23 @@ void Tavrix::ProcessFsk() {
                                     static_cast<int>(spectrum.size()));
     } else if (mode == 4 && waterfall) {
         if (bottomAxisDirty == 1) {
-            waterfall->SetHistorySize(dsp::kFskSpectrumSize, rows);
+            waterfall->SetHistorySize(dsp::kFskSpectrumSize, rows, Waterfall::kScrollBackScreens);
             setUpPlots(velocityTitle, timeTitle);
-            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, rows, 0);
             ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, -vFSK, vFSK);
             bottomAxisDirty = 0;
         }
         waterfall->SetColorScheme(colour);
         dsp::FlattenOutsideWindow(spectrum, window, target.trough);
-        waterfall->AddRow(spectrum, true);
-        waterfall->UpdateRaster(dsp::kFskSpectrumSize, -vFSK, vFSK, 0.0, history, zMin, zMax);
+        addWaterfallRow(spectrum);
+        waterfall->UpdateRaster(dsp::kFskSpectrumSize, -vFSK, vFSK, 0.0, rows, zMin, zMax);
         // This row counts from the next cycle's raster on.
         autoRange(false);
     } else if (mode == 5 && waterfall) {
         if (bottomAxisDirty == 1) {
-            waterfall->SetHistorySize(dsp::kFskSpectrumSize, rows);
+            waterfall->SetHistorySize(dsp::kFskSpectrumSize, rows, Waterfall::kScrollBackScreens);
             setUpPlots(QStringLiteral("Range (meters)"), timeTitle);
-            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, history, history);
+            ui.qwtPlotScope_2->setAxisScale(QwtPlot::yLeft, 0.0, rows, 0);
             ui.qwtPlotScope_2->setAxisScale(QwtPlot::xBottom, 0.0, rFSK);
             bottomAxisDirty = 0;
         }
@@ -161,8 +161,8 @@ void Tavrix::ProcessFsk() {
         // One mark per cycle at the range read; a cycle without detection marks 0.
         std::vector<double> track(dsp::kFskSpectrumSize, 0.0);
         track[dsp::FskTrackPosition(target.range)] = 1.0;
-        waterfall->AddRow(track, true);
-        waterfall->UpdateRaster(dsp::kFskSpectrumSize, 0.0, rFSK, 0.0, history, zMin, zMax);
+        addWaterfallRow(track);
+        waterfall->UpdateRaster(dsp::kFskSpectrumSize, 0.0, rFSK, 0.0, rows, zMin, zMax);
     }
 
     UpdateTimeScope(*result.scope);

@@ -76,6 +76,8 @@ bool Tavrix::UpdateOperatingParameters() {
 }
 
 bool Tavrix::writeCommandBlock() {
+    if (playback != nullptr)
+        return true; // a recording's parameters are fixed: nothing listens
     // While the worker owns the device, it sends the block of the settings it is handed.
     if (worker && worker->Running()) {
         publishSettings(currentSettings());

@@ -1,25 +1,29 @@
 #include "app/TavrixPlayback.h"
 
+#include "app/OverviewStrip.h"
+#include "app/OverviewTask.h"
+#include "app/PlaybackBar.h"
 #include "app/Tavrix.h"
-#include "sim/PlaybackSource.h"
+#include "record/RecordingCursor.h"
 
+#include <QApplication>
+#include <QDir>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QVBoxLayout>
+
+namespace radar = tavrix::radar;
 
 namespace {
 
 // A refused change stays readable this long behind the ticks' time messages.
 constexpr qint64 kNoticeMs = 5000;
-// Every frame read skips the first 2048 words (1024 samples) of its transfer.
-constexpr std::uint64_t kSkippedSamples = 1024;
-// The FMCW range chain waits this long for its sweep; the burst chains wait twice the
-// burst's duration plus this.
-constexpr double kReadSlackSeconds = 1.0;
-// Leeway for the event loop between a tick and its read on a paced board.
-constexpr double kSchedulingSeconds = 0.1;
+// Columns of the overview: about a screen's width.
+constexpr std::uint32_t kOverviewColumns = 1600;
 
 const char* displayName(std::uint32_t display) {
     switch (display) {
@@ -44,15 +48,20 @@ bool isFocusKey(int key) {
 
 } // namespace
 
-TavrixPlayback::TavrixPlayback(Tavrix& w, std::shared_ptr<sim::PlaybackSource> s)
-    : QObject(&w), window(w), source(std::move(s)),
-      name(QFileInfo(QString::fromStdString(source->path())).fileName()) {}
+TavrixPlayback::TavrixPlayback(Tavrix& w, std::unique_ptr<radar::RecordingPlayer> p)
+    : QObject(&w), window(w), recording(std::move(p)),
+      name(QFileInfo(QString::fromStdString(recording->Path())).fileName()) {}
 
-QString TavrixPlayback::attach(Tavrix& window, std::shared_ptr<sim::PlaybackSource> source) {
-    auto* playback = new TavrixPlayback(window, std::move(source));
+TavrixPlayback::~TavrixPlayback() {
+    delete overviewTask; // stops its thread before the strip it reports to goes
+    delete dock;
+}
+
+QString TavrixPlayback::attach(Tavrix& window, std::unique_ptr<radar::RecordingPlayer> player) {
+    auto* playback = new TavrixPlayback(window, std::move(player));
     // The mode's smallest frame: one sweep for the range displays of FMCW, the fewest
     // sweeps of a burst for CW and FSK.
-    const bool fmcw = playback->source->recorded().mode == sim::Mode::FmcwSawtooth;
+    const bool fmcw = playback->recording->Recorded().operatingMode == radar::kFmcwSawtooth;
     const QString problem =
         playback->frameProblem(fmcw ? 1 : 2, window.ui.spinBoxDopplerQueue->minimum());
     if (!problem.isEmpty()) {
@@ -61,50 +70,36 @@ QString TavrixPlayback::attach(Tavrix& window, std::shared_ptr<sim::PlaybackSour
     }
     playback->setControls();
     playback->guardControls();
+    playback->createDock();
     window.playback = playback;
     return {};
 }
 
 bool TavrixPlayback::oneSweepFrame(std::uint32_t display) const {
-    return source->recorded().mode == sim::Mode::FmcwSawtooth && (display == 1 || display == 5);
+    return recording->Recorded().operatingMode == radar::kFmcwSawtooth &&
+           (display == 1 || display == 5);
 }
 
 std::uint64_t TavrixPlayback::frameSamples(std::uint32_t display, int sweeps) const {
-    const auto perSweep = static_cast<std::uint64_t>(source->recorded().samplesPerSweep);
+    const std::uint64_t perSweep = recording->Recorded().samplesPerSweep();
     return oneSweepFrame(display) ? perSweep : perSweep * static_cast<std::uint64_t>(sweeps);
 }
 
 QString TavrixPlayback::frameProblem(std::uint32_t display, int sweeps) const {
-    const sim::Acquisition& recorded = source->recorded();
-    const auto perSweep = static_cast<std::uint64_t>(recorded.samplesPerSweep);
+    const std::uint64_t perSweep = recording->Recorded().samplesPerSweep();
     const std::uint64_t count = frameSamples(display, sweeps);
-    if (count > source->sampleCount())
-        return QStringLiteral("%1 holds %2 sweeps, fewer than the %3 of one %4 frame")
-            .arg(name)
-            .arg(source->sampleCount() / perSweep)
-            .arg(count / perSweep)
-            .arg(QLatin1String(displayName(display)));
-
-    const double rate = recorded.sampleRate();
-    const double waits = oneSweepFrame(display)
-                             ? kReadSlackSeconds
-                             : 2.0 * static_cast<double>(count) / rate + kReadSlackSeconds;
-    const double arrives =
-        static_cast<double>(count + 2 * kSkippedSamples) / (rate * source->options().speed);
-    if (arrives + kSchedulingSeconds >= waits)
-        return QStringLiteral("%1 at %2 times its rate takes %3 s to deliver one %4 frame, "
-                              "longer than the chain waits for it (%5 s)")
-            .arg(name)
-            .arg(source->options().speed)
-            .arg(arrives, 0, 'f', 2)
-            .arg(QLatin1String(displayName(display)))
-            .arg(waits, 0, 'f', 2);
-    return {};
+    if (count <= recording->SampleCount())
+        return {};
+    return QStringLiteral("%1 holds %2 sweeps, fewer than the %3 of one %4 frame")
+        .arg(name)
+        .arg(recording->SampleCount() / perSweep)
+        .arg(count / perSweep)
+        .arg(QLatin1String(displayName(display)));
 }
 
 void TavrixPlayback::setControls() {
     Ui::Tavrix& ui = window.ui;
-    const sim::PlaybackSettings& s = source->settings();
+    const radar::Settings& s = recording->Recorded();
     // Activation and the parameter slots take everything from the controls; no slot needs
     // to run before that.
     const QSignalBlocker blockers[] = {
@@ -113,26 +108,26 @@ void TavrixPlayback::setControls() {
         QSignalBlocker(ui.device_centerFrequency), QSignalBlocker(ui.comboPSweepTime),
         QSignalBlocker(ui.comboPSampleWindow),     QSignalBlocker(ui.comboPBandwidth),
         QSignalBlocker(ui.spinBoxDopplerQueue)};
-    switch (s.mode) {
-    case sim::Mode::FmcwSawtooth:
+    switch (s.operatingMode) {
+    case radar::kFmcwSawtooth:
         ui.radioOperationMode_1->setChecked(true);
         ui.comboPBandwidth->setCurrentIndex(s.bandwidthChoice);
         break;
-    case sim::Mode::Fsk:
+    case radar::kFsk:
         ui.radioOperationMode_4->setChecked(true);
         break;
-    case sim::Mode::Cw:
+    case radar::kCw:
         ui.radioOperationMode_5->setChecked(true);
         break;
-    case sim::Mode::FmcwTriangle:
+    default:
         break; // such recordings have no header and never get here
     }
     ui.device_centerFrequency->setCurrentIndex(s.deviceModel);
-    ui.comboPSweepTime->setCurrentIndex(s.sweepCode);
-    ui.comboPSampleWindow->setCurrentIndex(s.windowCode);
+    ui.comboPSweepTime->setCurrentIndex(s.sweepTimeCode);
+    ui.comboPSampleWindow->setCurrentIndex(s.sampleWindowCode);
 
     // Start with a burst the recording can fill, so the first burst display plays.
-    const std::uint32_t burstDisplay = s.mode == sim::Mode::FmcwSawtooth ? 3 : 2;
+    const std::uint32_t burstDisplay = s.operatingMode == radar::kFmcwSawtooth ? 3 : 2;
     QSpinBox* sweeps = ui.spinBoxDopplerQueue;
     int count = sweeps->value();
     while (count - sweeps->singleStep() >= sweeps->minimum() &&
@@ -157,11 +152,52 @@ void TavrixPlayback::guardControls() {
                                        ui.radioSpectrumDisplay_5};
     for (std::uint32_t n = 1; n <= 5; ++n)
         displays.insert(displayButtons[n - 1], n);
+    // Filters go with this object when the recording is closed.
     for (QObject* control : fixed.keys() + displays.keys())
         control->installEventFilter(this);
     // Connected after the window's own slot, so this has the last word.
     connect(ui.spinBoxDopplerQueue, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &TavrixPlayback::sweepCountChanged);
+}
+
+void TavrixPlayback::createDock() {
+    dock = new QDockWidget(tr("Playback: %1").arg(name), &window);
+    dock->setObjectName(QStringLiteral("playbackDock"));
+    auto* content = new QWidget(dock);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    strip = new OverviewStrip(content);
+    controls = new PlaybackBar(content);
+    column->addWidget(strip);
+    column->addWidget(controls);
+    dock->setWidget(content);
+    window.addDockWidget(Qt::BottomDockWidgetArea, dock);
+
+    const double sweepSeconds = recording->Seconds(recording->Recorded().samplesPerSweep());
+    controls->setDuration(recording->DurationSeconds(), sweepSeconds);
+    controls->setSpeed(recording->Speed());
+    controls->setLoop(recording->Loop());
+    controls->setPaused(recording->Paused());
+    strip->setDuration(recording->DurationSeconds());
+
+    connect(controls, &PlaybackBar::pausedChanged, this, &TavrixPlayback::setPaused);
+    connect(controls, &PlaybackBar::stepRequested, this, &TavrixPlayback::step);
+    connect(controls, &PlaybackBar::seekRequested, this, &TavrixPlayback::seekTo);
+    connect(strip, &OverviewStrip::seekRequested, this, &TavrixPlayback::seekTo);
+    connect(controls, &PlaybackBar::speedChanged, this, &TavrixPlayback::setSpeed);
+    connect(controls, &PlaybackBar::loopChanged, this, &TavrixPlayback::setLoop);
+    connect(controls, &PlaybackBar::regionStartRequested, this, [this] { markRegion(true); });
+    connect(controls, &PlaybackBar::regionEndRequested, this, [this] { markRegion(false); });
+    connect(controls, &PlaybackBar::regionClearRequested, this, &TavrixPlayback::clearRegion);
+    connect(controls, &PlaybackBar::clipRequested, this, &TavrixPlayback::saveClip);
+
+    // The overview is made in the background from a reader of its own.
+    overviewTask = new OverviewTask();
+    connect(overviewTask, &OverviewTask::progress, strip, &OverviewStrip::setProgress);
+    connect(overviewTask, &OverviewTask::finished, strip, &OverviewStrip::setImage);
+    connect(overviewTask, &OverviewTask::failed, strip, &OverviewStrip::setFailed);
+    overviewTask->start(QString::fromStdString(recording->Path()), kOverviewColumns);
 }
 
 bool TavrixPlayback::eventFilter(QObject* watched, QEvent* event) {
@@ -217,32 +253,142 @@ void TavrixPlayback::sweepCountChanged(int sweeps) {
 }
 
 void TavrixPlayback::refuse(const QString& reason) {
-    notice = QStringLiteral("Refused: ") + reason;
+    tell(QStringLiteral("Refused: ") + reason);
+}
+
+void TavrixPlayback::tell(const QString& message) {
+    notice = message;
     noticeAge.start();
     window.statusBar()->showMessage(notice);
 }
 
-bool TavrixPlayback::beforeTick() {
-    if (source->options().loop)
-        return true;
-    const std::uint64_t needed =
-        frameSamples(window.displayMode, window.ui.spinBoxDopplerQueue->value()) +
-        2 * kSkippedSamples + static_cast<std::uint64_t>(source->recorded().samplesPerSweep);
-    if (source->remainingSamples() >= needed)
-        return true;
-    window.ui.buttonActivateDevice->click(); // deactivates, as the user would
-    window.statusBar()->showMessage(
-        QStringLiteral("Playback of %1 finished (%2 s); Activate plays it again")
-            .arg(name)
-            .arg(source->durationSeconds(), 0, 'f', 3));
-    return false;
+void TavrixPlayback::beforeTick() {
+    if (!recording->AtEnd()) {
+        endTold = false;
+        return;
+    }
+    controls->setPaused(true);
+    window.setDisplayPaused(true);
+    if (endTold)
+        return;
+    endTold = true;
+    tell(QStringLiteral("Playback of %1 reached its end (%2); Play starts it again")
+             .arg(name, PlaybackBar::timeText(recording->DurationSeconds())));
 }
 
 QString TavrixPlayback::tickSuffix() const {
     QString text = QStringLiteral(" | Playback %1 / %2 s")
-                       .arg(source->positionSeconds(), 0, 'f', 3)
-                       .arg(source->durationSeconds(), 0, 'f', 3);
+                       .arg(shownSeconds, 0, 'f', 3)
+                       .arg(recording->DurationSeconds(), 0, 'f', 3);
     if (!notice.isEmpty() && noticeAge.isValid() && noticeAge.elapsed() < kNoticeMs)
         text += QStringLiteral(" | ") + notice;
     return text;
+}
+
+void TavrixPlayback::frameShown(double seconds) {
+    shownSeconds = seconds;
+    controls->setPosition(seconds);
+    strip->setPosition(seconds);
+}
+
+void TavrixPlayback::seekTo(double seconds) {
+    const std::uint64_t sample = recording->SampleAt(seconds);
+    std::string why;
+    if (!recording->Seek(sample, &why)) {
+        refuse(QString::fromStdString(why));
+        return;
+    }
+    endTold = false;
+    frameShown(recording->Seconds(sample));
+}
+
+void TavrixPlayback::setPaused(bool paused) {
+    recording->SetPaused(paused);
+    controls->setPaused(paused);
+    window.setDisplayPaused(paused);
+    if (!paused)
+        endTold = false;
+}
+
+void TavrixPlayback::step() {
+    recording->Step();
+}
+
+void TavrixPlayback::setSpeed(double speed) {
+    recording->SetSpeed(speed);
+    controls->setSpeed(recording->Speed());
+}
+
+void TavrixPlayback::setLoop(bool loop) {
+    recording->SetLoop(loop);
+    controls->setLoop(loop);
+    endTold = false;
+}
+
+void TavrixPlayback::markRegion(bool start) {
+    const std::uint64_t shown = recording->SampleAt(shownSeconds);
+    std::optional<radar::RecordingPlayer::Region> region = recording->LoopRegion();
+    const std::uint64_t frame =
+        frameSamples(window.displayMode, window.ui.spinBoxDopplerQueue->value());
+    if (!region)
+        region = radar::RecordingPlayer::Region{0, recording->SampleCount()};
+    if (start)
+        region->first = shown;
+    else
+        region->end = shown + frame;
+    std::string why;
+    if (!recording->SetLoopRegion(region, &why)) {
+        refuse(QString::fromStdString(why));
+        return;
+    }
+    showRegion();
+}
+
+void TavrixPlayback::clearRegion() {
+    recording->SetLoopRegion(std::nullopt);
+    showRegion();
+}
+
+void TavrixPlayback::showRegion() {
+    const std::optional<radar::RecordingPlayer::Region> region = recording->LoopRegion();
+    std::optional<std::pair<double, double>> seconds;
+    if (region)
+        seconds =
+            std::make_pair(recording->Seconds(region->first), recording->Seconds(region->end));
+    controls->setLoopRegion(seconds);
+    strip->setLoopRegion(seconds);
+}
+
+void TavrixPlayback::saveClip() {
+    const std::optional<radar::RecordingPlayer::Region> region = recording->LoopRegion();
+    if (!region) {
+        refuse(QStringLiteral("a clip is the loop region: mark one first"));
+        return;
+    }
+    const QFileInfo source(QString::fromStdString(recording->Path()));
+    const bool sigmf = source.fileName().contains(QStringLiteral(".sigmf"));
+    const QString base = source.completeBaseName().section(QLatin1Char('.'), 0, 0);
+    const QString proposed =
+        QStringLiteral("%1-clip-%2s%3")
+            .arg(base)
+            .arg(recording->Seconds(region->first), 0, 'f', 3)
+            .arg(sigmf ? QStringLiteral(".sigmf-meta") : QStringLiteral(".dat"));
+    const QString chosen = window.askSaveFileName(
+        {tr("Save Clip"), source.dir().filePath(proposed),
+         tr("Text recording (*.dat *.txt);;SigMF recording (*.sigmf-meta)"), true});
+    if (chosen.isEmpty())
+        return;
+    std::string error;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool saved = tavrix::record::writeClip(recording->Path(), chosen.toStdString(),
+                                                 region->first, region->end - region->first,
+                                                 controls->label().toStdString(), error);
+    QApplication::restoreOverrideCursor();
+    if (!saved) {
+        tell(QStringLiteral("Clip not saved: ") + QString::fromStdString(error));
+        return;
+    }
+    tell(QStringLiteral("Clip of %1 (%2 from %3) saved as %4")
+             .arg(name, PlaybackBar::timeText(recording->Seconds(region->end - region->first)),
+                  PlaybackBar::timeText(recording->Seconds(region->first)), chosen));
 }

@@ -1,66 +1,97 @@
 #ifndef TAVRIX_APP_TAVRIXPLAYBACK_H
 #define TAVRIX_APP_TAVRIXPLAYBACK_H
 
-// Playback of a recording through the window's processing chains. The emulated board streams
-// the recording; this object puts the parameters it was recorded with into the controls,
-// refuses changes to them, and keeps the free controls to frames the recording can fill.
+// Playback of a recording through the window's processing chains. This object puts the
+// parameters it was recorded with into the controls and refuses changes to them, keeps the
+// free controls to frames the recording can fill, and drives the player from the playback
+// dock: its controls, and an overview of the whole recording that can be clicked to seek.
+
+#include "radar/RecordingPlayer.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 
+class OverviewStrip;
+class OverviewTask;
+class PlaybackBar;
+class QDockWidget;
 class Tavrix;
-
-namespace sim {
-class PlaybackSource;
-}
 
 class TavrixPlayback : public QObject {
     Q_OBJECT
 
 public:
-    // Makes `window` play `source` (before it is activated). Returns why the window's chains
+    // Makes `window` play `player` (before it is activated). Returns why the window's chains
     // cannot play it, or an empty string once attached: then the object is a child of the
-    // window, which knows it as `playback`.
-    static QString attach(Tavrix& window, std::shared_ptr<sim::PlaybackSource> source);
+    // window, which knows it as `playback`, and the playback dock is shown.
+    static QString attach(Tavrix& window, std::unique_ptr<tavrix::radar::RecordingPlayer> player);
+    ~TavrixPlayback() override;
 
-    // Runs before each tick. A recording played once ends when what is left cannot fill the
-    // next frame: streaming stops as if the user deactivated, the status bar says so, and the
-    // result is false.
-    bool beforeTick();
+    tavrix::radar::RecordingPlayer& player() { return *recording; }
+    const QString& fileName() const { return name; }
+
+    // Runs before each tick: notices a recording played once to its end.
+    void beforeTick();
     // Follows the tick's time message: the position in the recording, then, for a few
     // seconds, the last change refused.
     QString tickSuffix() const;
+    // A frame starting `seconds` into the recording is drawn.
+    void frameShown(double seconds);
 
     // Why a frame of display mode `display` (1..5) with `sweeps` sweeps cannot be played:
-    // the recording is shorter, or at the playback speed it arrives slower than the chain
-    // waits for it. Empty when it can.
+    // the recording is shorter. Empty when it can.
     QString frameProblem(std::uint32_t display, int sweeps) const;
+
+    // The controls' actions, also for tests.
+    void seekTo(double seconds);
+    void setPaused(bool paused);
+    void step();
+    void setSpeed(double speed);
+    void setLoop(bool loop);
+    // The loop region from the frame shown on (`start`) or up to its end.
+    void markRegion(bool start);
+    void clearRegion();
+    // Asks for a file name and saves the loop region there as a new recording.
+    void saveClip();
+
+    PlaybackBar* bar() const { return controls; }
+    OverviewStrip* overview() const { return strip; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    TavrixPlayback(Tavrix& window, std::shared_ptr<sim::PlaybackSource> source);
+    TavrixPlayback(Tavrix& window, std::unique_ptr<tavrix::radar::RecordingPlayer> player);
     bool oneSweepFrame(std::uint32_t display) const;
     std::uint64_t frameSamples(std::uint32_t display, int sweeps) const;
     void setControls();
     void guardControls();
+    void createDock();
+    void showRegion();
     void sweepCountChanged(int sweeps);
     void refuse(const QString& reason);
+    void tell(const QString& message);
 
     Tavrix& window;
-    std::shared_ptr<sim::PlaybackSource> source;
+    std::unique_ptr<tavrix::radar::RecordingPlayer> recording;
     QString name;                            // the recording's file name
     QHash<QObject*, QString> fixed;          // controls set from the header, by what they choose
     QHash<QObject*, std::uint32_t> displays; // display-mode buttons, by their mode
     int acceptedSweeps = 0;
     QString notice;
     QElapsedTimer noticeAge;
+    double shownSeconds = 0.0;
+    bool endTold = false;
+    QPointer<QDockWidget> dock; // the window may delete it first, when it closes
+    PlaybackBar* controls = nullptr;
+    OverviewStrip* strip = nullptr;
+    OverviewTask* overviewTask = nullptr;
 };
 
 #endif

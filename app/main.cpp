@@ -1,6 +1,6 @@
 #include "app/Tavrix.h"
 #include "app/TavrixPlayback.h"
-#include "sim/PlaybackSource.h"
+#include "radar/RecordingPlayer.h"
 #include "sim/Scene.h"
 #include "sim/SimUsbDriver.h"
 #include "usb/libusb/LibusbDriver.h"
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -32,8 +33,8 @@ void describe(QCommandLineParser& parser) {
         QStringLiteral("file")));
     parser.addOption(QCommandLineOption(
         QStringLiteral("playback"),
-        QStringLiteral("Run on the emulated radar board playing the recording <file> (text "
-                       "or SigMF), with the parameters it was recorded with."),
+        QStringLiteral("Play the recording <file> (text or SigMF) with the parameters it was "
+                       "recorded with; File > Close recording goes back to the boards."),
         QStringLiteral("file")));
     parser.addOption(QCommandLineOption(
         QStringLiteral("speed"),
@@ -43,62 +44,49 @@ void describe(QCommandLineParser& parser) {
         QCommandLineOption(QStringLiteral("no-loop"), QStringLiteral("Play the recording once.")));
 }
 
-// The recording of --playback, ready for a board on `clock`. Null, with `error` set, when
-// the options or the file cannot be used.
-std::shared_ptr<sim::PlaybackSource> loadPlayback(const QCommandLineParser& parser,
-                                                  std::shared_ptr<const sim::BoardClock> clock,
-                                                  std::string& error) {
-    sim::PlaybackOptions options;
-    options.loop = !parser.isSet(QStringLiteral("no-loop"));
-    if (parser.isSet(QStringLiteral("speed"))) {
-        const QString text = parser.value(QStringLiteral("speed"));
-        bool number = false;
-        options.speed = text.toDouble(&number);
-        if (!number) {
-            error = "--speed wants a number from 0.25 to 10, not \"" + text.toStdString() + "\"";
-            return nullptr;
-        }
-    }
-    const std::string path = parser.value(QStringLiteral("playback")).toStdString();
-    return sim::PlaybackSource::load(path, options, std::move(clock), &error);
-}
+// The boards the window can switch between, made when first asked for: the real ones through
+// libusb, and the emulated one showing the default scene or the scene file of --scene.
+class Boards {
+public:
+    explicit Boards(std::optional<sim::Scene> scene) : scene(std::move(scene)) {}
 
-// Real boards through libusb unless an emulated board was asked for. Null, with `error`
-// set, when the options, the scene file or the recording cannot be used; `playback` is set
-// when the board plays a recording.
-std::unique_ptr<UsbDriver> makeDriver(const QCommandLineParser& parser, std::string& error,
-                                      std::shared_ptr<sim::PlaybackSource>& playback) {
-    const bool playing = parser.isSet(QStringLiteral("playback"));
-    if (!playing &&
-        (parser.isSet(QStringLiteral("speed")) || parser.isSet(QStringLiteral("no-loop")))) {
-        error = "--speed and --no-loop go with --playback";
-        return nullptr;
-    }
-    if (playing) {
-        if (parser.isSet(QStringLiteral("scene")) || parser.isSet(QStringLiteral("simulate"))) {
-            error = "--playback cannot be combined with --scene or --simulate";
-            return nullptr;
+    // Never null: a machine without USB gets a driver that finds no board.
+    UsbDriver& get(bool emulated) {
+        if (emulated) {
+            if (!emulatedBoard)
+                emulatedBoard =
+                    sim::SimUsbDriver::withBoard(scene ? *scene : sim::defaultScene(), true);
+            return *emulatedBoard;
         }
-        auto clock = std::make_shared<sim::WallClock>();
-        playback = loadPlayback(parser, clock, error);
-        if (!playback)
-            return nullptr;
-        return sim::SimUsbDriver::withBoard(playback, clock);
+        if (!realBoards) {
+            realBoards = std::make_unique<LibusbDriver>();
+            // Without USB the driver finds no board; the window says what to do then.
+            if (!realBoards->initError().empty())
+                std::fprintf(stderr, "tavrix: USB is not available (%s); no board will be found.\n",
+                             realBoards->initError().c_str());
+        }
+        return *realBoards;
     }
-    if (parser.isSet(QStringLiteral("scene"))) {
-        const std::string path = parser.value(QStringLiteral("scene")).toStdString();
-        const std::optional<sim::Scene> scene = sim::loadSceneFile(path, &error);
-        if (!scene)
-            return nullptr;
-        return sim::SimUsbDriver::withBoard(*scene, true);
+
+private:
+    std::optional<sim::Scene> scene;
+    std::unique_ptr<UsbDriver> emulatedBoard;
+    std::unique_ptr<LibusbDriver> realBoards;
+};
+
+// The speed of --speed, or nullopt with `error` set.
+std::optional<double> playbackSpeed(const QCommandLineParser& parser, std::string& error) {
+    if (!parser.isSet(QStringLiteral("speed")))
+        return 1.0;
+    const QString text = parser.value(QStringLiteral("speed"));
+    bool number = false;
+    const double speed = text.toDouble(&number);
+    if (!number || !(speed >= tavrix::radar::RecordingPlayer::kMinSpeed &&
+                     speed <= tavrix::radar::RecordingPlayer::kMaxSpeed)) {
+        error = "--speed wants a number from 0.25 to 10, not \"" + text.toStdString() + "\"";
+        return std::nullopt;
     }
-    if (parser.isSet(QStringLiteral("simulate")))
-        return sim::SimUsbDriver::withBoard(sim::defaultScene(), true);
-    auto usb = std::make_unique<LibusbDriver>();
-    if (!usb->initError().empty())
-        std::fprintf(stderr, "tavrix: USB is not available (%s); no board will be found.\n",
-                     usb->initError().c_str());
-    return usb;
+    return speed;
 }
 
 // Help and version are answered before any window system is needed, so they work on a
@@ -153,22 +141,41 @@ int main(int argc, char* argv[]) {
     parser.process(app);
 
     std::string error;
-    std::shared_ptr<sim::PlaybackSource> playback;
-    const std::unique_ptr<UsbDriver> driver = makeDriver(parser, error, playback);
-    if (!driver) {
+    const bool playing = parser.isSet(QStringLiteral("playback"));
+    if (!playing &&
+        (parser.isSet(QStringLiteral("speed")) || parser.isSet(QStringLiteral("no-loop")))) {
+        std::fprintf(stderr, "tavrix: --speed and --no-loop go with --playback\n");
+        return 1;
+    }
+    const std::optional<double> speed = playbackSpeed(parser, error);
+    if (!speed) {
         std::fprintf(stderr, "tavrix: %s\n", error.c_str());
         return 1;
     }
-
-    Tavrix window(*driver);
-    window.setAcquisitionOnWorker(true);
-    if (playback) {
-        const QString problem = TavrixPlayback::attach(window, playback);
-        if (!problem.isEmpty()) {
-            std::fprintf(stderr, "tavrix: cannot play %s: %s\n", playback->path().c_str(),
-                         problem.toLocal8Bit().constData());
+    std::optional<sim::Scene> scene;
+    if (parser.isSet(QStringLiteral("scene"))) {
+        const std::string path = parser.value(QStringLiteral("scene")).toStdString();
+        scene = sim::loadSceneFile(path, &error);
+        if (!scene) {
+            std::fprintf(stderr, "tavrix: %s\n", error.c_str());
             return 1;
         }
+    }
+    const bool emulated = scene || parser.isSet(QStringLiteral("simulate"));
+    Boards boards(scene);
+    Tavrix window(boards.get(emulated));
+    window.setAcquisitionOnWorker(true);
+    window.setBoardProvider([&boards](bool wanted) -> UsbDriver& { return boards.get(wanted); },
+                            emulated);
+    if (playing) {
+        const QString path = parser.value(QStringLiteral("playback"));
+        const QString problem = window.openRecording(path);
+        if (!problem.isEmpty()) {
+            std::fprintf(stderr, "tavrix: %s\n", problem.toLocal8Bit().constData());
+            return 1;
+        }
+        window.playback->setSpeed(*speed);
+        window.playback->setLoop(!parser.isSet(QStringLiteral("no-loop")));
     }
     QSettings settings;
     if (window.rememberStateIn(&settings))

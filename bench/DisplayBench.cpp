@@ -38,7 +38,7 @@ void WaterfallUpdate(benchmark::State& state) {
     waterfall.SetHistorySize(kColumns, kRows);
     const std::vector<double> row = Levels(kColumns, 1);
     for (auto _ : state) {
-        waterfall.AddRow(row, true);
+        waterfall.AddRow(row, true, 0.0);
         waterfall.UpdateRaster(kColumns, -3.0, 3.0, 0.0, 10.24, -50.0, 0.0);
     }
 }

@@ -2,9 +2,9 @@
 #include "cli/Options.h"
 #include "radar/Pipeline.h"
 #include "radar/Readings.h"
+#include "radar/RecordingSettings.h"
 #include "radar/Settings.h"
 #include "record/RecordingFile.h"
-#include "sim/PlaybackSource.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -69,20 +69,14 @@ int Analyze(const QStringList& arguments, QTextStream& out, QTextStream& err) {
             << " has no header (an FMCW triangle recording): nothing processes it\n";
         return kFailed;
     }
-    const std::optional<sim::PlaybackSettings> made =
-        sim::playbackSettings(*source->header(), &error);
+    std::optional<radar::Settings> made = radar::SettingsOfRecording(*source->header(), &error);
     if (!made) {
         err << "tavrix-cli: " << QString::fromStdString(path) << ": "
             << QString::fromStdString(error) << "\n";
         return kFailed;
     }
 
-    radar::Settings s;
-    s.operatingMode = static_cast<int>(made->mode);
-    s.deviceModel = made->deviceModel;
-    s.sweepTimeCode = made->sweepCode;
-    s.sampleWindowCode = made->windowCode;
-    s.bandwidthChoice = made->bandwidthChoice;
+    radar::Settings& s = *made;
     s.displayMode = FirstDisplay(s.operatingMode);
     if (p.isSet(QStringLiteral("display"))) {
         const std::optional<int> display =

@@ -1,14 +1,16 @@
 #include "radar/AcquisitionWorker.h"
 
-#include "device/OperatingWord.h"
-#include "device/RadarDevice.h"
-
 #include <chrono>
 
 namespace tavrix::radar {
 
-AcquisitionWorker::AcquisitionWorker(RadarDevice& device, Pipeline& pipeline)
-    : device(device), pipeline(pipeline) {}
+namespace {
+// How soon a paused source is asked again: a step or seek shows within this.
+constexpr auto kIdlePoll = std::chrono::milliseconds(10);
+} // namespace
+
+AcquisitionWorker::AcquisitionWorker(FrameSource& source, Pipeline& pipeline)
+    : source(source), pipeline(pipeline) {}
 
 AcquisitionWorker::~AcquisitionWorker() {
     Stop();
@@ -84,19 +86,31 @@ void AcquisitionWorker::run() {
             changed.wait(guard, [&] { return stopping || generation != seen; });
             continue;
         }
-        if (reset)
-            pipeline.ResetClutter();
         outcome.request = *request;
 
         const auto start = Clock::now();
-        const CommandBlockBytes block = CommandBlock(outcome.settings.operatingWord());
-        device.WriteBlock(block.data(), static_cast<std::int32_t>(block.size()));
-        FrameCheck check;
-        const std::int32_t received = device.ReadFrame(frame, request->count, request->timeoutMs,
-                                                       request->samplesPerSweep, &stopping, &check);
+        const FrameRead read = source.Read(outcome.settings, *request, frame, stopping);
         if (stopping)
             break;
+        if (read.idle) {
+            // A paused recording: look again soon, or at once when stopped.
+            std::unique_lock<std::mutex> guard(lock);
+            changed.wait_for(guard, kIdlePoll, [&] { return stopping.load(); });
+            continue;
+        }
+        const FrameCheck& check = read.check;
+        const std::int32_t received = read.received;
         outcome.readFailed = received != request->count;
+        outcome.failure = read.failure;
+        outcome.recordingSeconds = read.recordingSeconds;
+        outcome.jumped = read.jumped;
+        outcome.seeks = read.seeks;
+        outcome.takenAt =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        // After a jump in a recording nothing from before it may shape the frames.
+        if (reset || read.jumped)
+            pipeline.ResetClutter();
         if (!outcome.readFailed)
             outcome.processed = pipeline.Process(outcome.settings, frame, outcome.result);
         outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -1,11 +1,12 @@
 #pragma once
 
-// Acquisition off the window's thread. While it runs, the worker owns the radar device and
-// the pipeline: it writes the command block of the newest settings, reads a frame, runs the
-// pipeline and keeps the newest outcome, then starts the next read at once. The window only
+// Acquisition off the window's thread. While it runs, the worker owns the frame source (a
+// radar board or a recording) and the pipeline: it reads a frame of the newest settings, runs
+// the pipeline and keeps the newest outcome, then starts the next read at once. The window only
 // hands it settings and takes the newest outcome when it draws; values cross, nothing else.
 
 #include "device/FrameStream.h"
+#include "radar/FrameSource.h"
 #include "radar/Pipeline.h"
 #include "radar/Settings.h"
 
@@ -14,9 +15,8 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
-
-class RadarDevice;
 
 namespace tavrix::radar {
 
@@ -38,14 +38,22 @@ struct FrameOutcome {
     Result result;
     bool processed = false;  // the pipeline made a result of it
     bool readFailed = false; // the read came back short: the worker has stopped
+    std::string failure;     // why, when the source could say
     double seconds = 0.0;    // read and processing
+    // When the read ended, seconds since 1970 (UTC); and, for a frame of a recording, where in
+    // it the frame's first sample lies.
+    double takenAt = 0.0;
+    std::optional<double> recordingSeconds;
+    bool jumped = false;     // the recording jumped before this frame: histories start afresh
+    std::uint64_t seeks = 0; // the recording's seeks before it was read
 };
 
 class AcquisitionWorker {
 public:
-    // `device` and `pipeline` must outlive the worker; between Start() and Stop() they are
-    // the worker's alone.
-    AcquisitionWorker(RadarDevice& device, Pipeline& pipeline);
+    // `source` and `pipeline` must outlive the worker; between Start() and Stop() they are
+    // the worker's alone (a recording's controls excepted).
+    AcquisitionWorker(FrameSource& source, Pipeline& pipeline);
+    FrameSource& Source() const { return source; }
     ~AcquisitionWorker();
     AcquisitionWorker(const AcquisitionWorker&) = delete;
     AcquisitionWorker& operator=(const AcquisitionWorker&) = delete;
@@ -63,7 +71,7 @@ public:
 private:
     void run();
 
-    RadarDevice& device;
+    FrameSource& source;
     Pipeline& pipeline;
     std::thread thread;
     std::atomic<bool> stopping{false};

@@ -1,18 +1,13 @@
 #include "record/RecordingFile.h"
 
-#include "record/RecordingMove.h"
+#include "record/RecordingCopy.h"
 #include "record/RecordingReader.h"
 #include "record/RecordingWriter.h"
 #include "record/Sigmf.h"
 
-#include <filesystem>
-#include <system_error>
-
 namespace tavrix::record {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::size_t kChunk = 1 << 16;
 
@@ -51,19 +46,6 @@ private:
     RecordingInfo none;
 };
 
-// As playback reads a header: the fourth number is the FSK tone spacing, 0 in CW, otherwise
-// the FMCW sawtooth's bandwidth.
-std::string modeOfHeader(const RecordingHeader& header) {
-    if (header.modeValue == kFskToneSpacingHz)
-        return "fsk";
-    return header.modeValue == 0.0 ? "cw" : "fmcw";
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return fs::equivalent(a, b, ec) && !ec;
-}
-
 } // namespace
 
 FileFormat formatOf(const std::string& path) {
@@ -93,48 +75,10 @@ std::unique_ptr<RecordingSource> openSource(const std::string& path, std::string
 
 bool convertRecording(const std::string& in, const std::string& out, std::string& error) {
     const std::unique_ptr<RecordingSource> source = openSource(in, error);
-    if (!source)
+    if (!source ||
+        writesOverInput(in, out, "Cannot convert \"" + in + "\" into \"" + out + "\"", error))
         return false;
-    // Opening the output truncates it, which would destroy the very samples to be copied.
-    for (const std::string& written : recordingFiles(out))
-        for (const std::string& read : recordingFiles(in))
-            if (sameFile(written, read)) {
-                error = "Cannot convert \"" + in + "\" into \"" + out + "\": \"" + written +
-                        "\" is part of both";
-                return false;
-            }
-
-    RecordingInfo info = source->info();
-    info.stampNow = false; // a text recording kept no start time: none is made up
-    if (info.operatingMode.empty() && source->header())
-        info.operatingMode = modeOfHeader(*source->header());
-    const std::unique_ptr<RecordingSink> sink = makeSink(out);
-    const bool opened = sink->open(out, source->header(), info);
-    bool ok = opened;
-    std::vector<std::complex<double>> chunk;
-    while (ok && !source->atEnd() && !source->failed()) {
-        source->read(chunk, kChunk);
-        ok = sink->write(chunk.data(), chunk.size());
-    }
-    if (source->failed()) {
-        ok = false;
-        error = source->error();
-    } else if (!ok) {
-        error = sink->error();
-    }
-    if (!sink->close() && ok) {
-        ok = false;
-        error = sink->error();
-    }
-    if (!ok && opened) {
-        // A partial copy would pass for a shorter recording; links and devices stay.
-        for (const std::string& file : recordingFiles(out)) {
-            std::error_code ec;
-            if (fs::is_regular_file(fs::symlink_status(file, ec)))
-                fs::remove(file, ec);
-        }
-    }
-    return ok;
+    return copyRecording(*source, out, source->info(), error);
 }
 
 bool readRecording(const std::string& path, Recording& recording, std::string& error) {

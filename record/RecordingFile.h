@@ -8,6 +8,7 @@
 
 #include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,13 @@ enum class FileFormat { Text, Sigmf };
 // text.
 FileFormat formatOf(const std::string& path);
 
+// A stretch of samples a recording marks with a label (SigMF's core annotations).
+struct Annotation {
+    std::uint64_t sampleStart = 0;
+    std::uint64_t sampleCount = 0; // 0: the file gave none
+    std::string label;
+};
+
 // What a recording says of itself beyond the four header numbers (SigMF keeps it; text has
 // none).
 struct RecordingInfo {
@@ -30,6 +38,7 @@ struct RecordingInfo {
     // An empty datetime means the time of writing (a live recording), or, without this, that
     // the time is unknown (a file that kept none): then none is written rather than a false one.
     bool stampNow = true;
+    std::vector<Annotation> annotations{};
 };
 
 // Streaming writer, either format. Every failure is reported through the results and

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <sys/types.h>
 
 namespace tavrix::record {
 
@@ -69,6 +70,7 @@ void RecordingReader::reject(const std::string& what, std::string_view line) {
 
 bool RecordingReader::refill() {
     std::copy(buffer_.begin() + begin_, buffer_.begin() + end_, buffer_.begin());
+    bufferOffset_ += begin_;
     end_ -= begin_;
     begin_ = 0;
     errno = 0;
@@ -129,6 +131,7 @@ bool RecordingReader::open(const std::string& path) {
     close();
     path_ = path;
     buffer_.assign(kBufferSize, '\0');
+    bufferOffset_ = samplesOffset_ = 0;
     begin_ = end_ = 0;
     fileEnded_ = false;
     lineNumber_ = 0;
@@ -196,18 +199,68 @@ bool RecordingReader::open(const std::string& path) {
         }
     }
     header_ = header;
+    samplesOffset_ = bufferOffset_ + begin_;
+    return true;
+}
+
+bool RecordingReader::seek(std::uint64_t offset, std::uint64_t linesBefore) {
+    if (!file_) {
+        errno = 0;
+        file_ = std::fopen(path_.c_str(), "rb");
+        if (!file_) {
+            error_ = "Cannot open \"" + path_ + "\": " + std::strerror(errno);
+            return false;
+        }
+    }
+    begin_ = end_ = 0;
+    fileEnded_ = false;
+    lineNumber_ = linesBefore;
+    pending_.reset();
+    atEnd_ = false;
+    error_.clear();
+    // The byte before the line must end the line before it; otherwise the file changed.
+    bufferOffset_ = offset > 0 ? offset - 1 : 0;
+    errno = 0;
+    if (fseeko(file_, static_cast<off_t>(bufferOffset_), SEEK_SET) != 0) {
+        error_ = path_ + ": cannot go to byte " + std::to_string(bufferOffset_) + ": " +
+                 std::strerror(errno);
+        close();
+        return false;
+    }
+    if (offset == 0)
+        return true;
+    if (!refill())
+        return false;
+    if (end_ == 0 || buffer_[0] != '\n') {
+        error_ = path_ + ": line " + std::to_string(linesBefore + 1) +
+                 " no longer begins at byte " + std::to_string(offset) +
+                 " (the file shrank or changed while open)";
+        close();
+        return false;
+    }
+    begin_ = 1;
     return true;
 }
 
 std::size_t RecordingReader::read(std::vector<std::complex<double>>& out, std::size_t maxSamples) {
-    std::size_t count = 0;
-    if (count < maxSamples && pending_) {
-        out.push_back(*pending_);
+    return static_cast<std::size_t>(advance(maxSamples, &out));
+}
+
+std::uint64_t RecordingReader::skip(std::uint64_t lines) {
+    return advance(lines, nullptr);
+}
+
+std::uint64_t RecordingReader::advance(std::uint64_t lines,
+                                       std::vector<std::complex<double>>* out) {
+    std::uint64_t count = 0;
+    if (count < lines && pending_) {
+        if (out)
+            out->push_back(*pending_);
         pending_.reset();
         ++count;
     }
     std::string_view line;
-    while (count < maxSamples && !atEnd_ && !failed()) {
+    while (count < lines && !atEnd_ && !failed()) {
         switch (nextLine(line)) {
         case LineResult::End:
             atEnd_ = true;
@@ -215,8 +268,10 @@ std::size_t RecordingReader::read(std::vector<std::complex<double>>& out, std::s
         case LineResult::Failed:
             break;
         case LineResult::Line:
-            if (const auto sample = parseSample(line)) {
-                out.push_back(*sample);
+            if (!out) {
+                ++count;
+            } else if (const auto sample = parseSample(line)) {
+                out->push_back(*sample);
                 ++count;
             } else {
                 reject("expected a sample \"I+Qi\"", line);

@@ -36,9 +36,23 @@ public:
     bool failed() const { return !error_.empty(); }
     const std::string& error() const { return error_; }
 
+    // For an index of the file: the byte at which the sample lines begin, and how many lines
+    // come before them (the header's four, or none).
+    std::uint64_t samplesOffset() const { return samplesOffset_; }
+    std::uint64_t linesBeforeSamples() const { return header_ ? 4 : 0; }
+
+    // Continues at the line that begins at byte `offset`, found by an index of the file;
+    // `linesBefore` lines precede it, so errors still name the right line. Reopens a file
+    // whose end had been reached. False with error() when no line begins there any more.
+    bool seek(std::uint64_t offset, std::uint64_t linesBefore);
+    // Passes over up to `lines` sample lines without reading them; how many it passed.
+    std::uint64_t skip(std::uint64_t lines);
+
 private:
     enum class LineResult { Line, End, Failed };
     LineResult nextLine(std::string_view& line);
+    // Reads (into `out`) or, without it, passes over up to `lines` sample lines.
+    std::uint64_t advance(std::uint64_t lines, std::vector<std::complex<double>>* out);
     bool refill();
     void reject(const std::string& what, std::string_view line);
     void close();
@@ -46,8 +60,10 @@ private:
     std::FILE* file_ = nullptr;
     std::string path_;
     std::vector<char> buffer_;
+    std::uint64_t bufferOffset_ = 0; // byte of the file in buffer_[0]
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
+    std::uint64_t samplesOffset_ = 0;
     bool fileEnded_ = false;
     std::uint64_t lineNumber_ = 0;
     std::optional<RecordingHeader> header_;

@@ -15,7 +15,9 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #ifndef TAVRIX_VERSION
 #define TAVRIX_VERSION "unknown"
@@ -102,9 +104,18 @@ QByteArray metadata(const std::optional<RecordingHeader>& header, const Recordin
             {q("mode_value"), header->modeValue},
         };
     }
+    QJsonArray annotations;
+    for (const Annotation& a : info.annotations) {
+        QJsonObject annotation{{q("core:sample_start"), static_cast<qint64>(a.sampleStart)}};
+        if (a.sampleCount != 0)
+            annotation[q("core:sample_count")] = static_cast<qint64>(a.sampleCount);
+        if (!a.label.empty())
+            annotation[q("core:label")] = q(a.label);
+        annotations.append(annotation);
+    }
     const QJsonObject top{{q("global"), global},
                           {q("captures"), QJsonArray{capture}},
-                          {q("annotations"), QJsonArray{}}};
+                          {q("annotations"), annotations}};
     QByteArray json = QJsonDocument(top).toJson(QJsonDocument::Indented);
     // The object is the whole file: '{' first, '}' last.
     while (json.endsWith('\n'))
@@ -135,10 +146,76 @@ bool writeWhole(const std::string& path, const QByteArray& bytes, std::string& e
     return true;
 }
 
+// A whole number of samples that JSON holds exactly.
+std::optional<std::uint64_t> sampleNumber(const QJsonValue& v) {
+    constexpr double kExact = 9007199254740992.0; // 2^53
+    const double x = v.toDouble(-1.0);
+    if (!v.isDouble() || !(x >= 0.0 && x <= kExact) || x != std::trunc(x))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(x);
+}
+
 void removeIfRegular(const std::string& path) {
     struct stat node {};
     if (::lstat(path.c_str(), &node) == 0 && S_ISREG(node.st_mode))
         std::remove(path.c_str());
+}
+
+struct UtcTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    std::int64_t nanos = 0; // the first nine digits of the fraction
+};
+
+std::optional<UtcTime> parseIsoUtc(const std::string& s) {
+    if (s.size() < 20)
+        return std::nullopt;
+    const auto digits = [&s](std::size_t at, std::size_t count, int& value) {
+        value = 0;
+        for (std::size_t i = at; i < at + count; ++i) {
+            if (s[i] < '0' || s[i] > '9')
+                return false;
+            value = value * 10 + (s[i] - '0');
+        }
+        return true;
+    };
+    UtcTime t;
+    if (!digits(0, 4, t.year) || s[4] != '-' || !digits(5, 2, t.month) || s[7] != '-' ||
+        !digits(8, 2, t.day) || s[10] != 'T' || !digits(11, 2, t.hour) || s[13] != ':' ||
+        !digits(14, 2, t.minute) || s[16] != ':' || !digits(17, 2, t.second))
+        return std::nullopt;
+    std::size_t at = 19;
+    if (s[at] == '.') {
+        const std::size_t first = ++at;
+        while (at < s.size() && s[at] >= '0' && s[at] <= '9') {
+            if (at - first < 9)
+                t.nanos = t.nanos * 10 + (s[at] - '0');
+            ++at;
+        }
+        if (at == first)
+            return std::nullopt;
+        for (std::size_t d = at - first; d < 9; ++d)
+            t.nanos *= 10;
+    }
+    if (at + 1 != s.size() || s[at] != 'Z')
+        return std::nullopt;
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (t.month < 1 || t.month > 12)
+        return std::nullopt;
+    const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
+    const int days = kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
+    if (t.day < 1 || t.day > days || t.hour > 23 || t.minute > 59 || t.second > 60)
+        return std::nullopt;
+    return t;
+}
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
+std::int64_t daysFromCivil(int year, int month, int day) {
+    year -= month <= 2;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const std::int64_t yearOfEra = year - era * 400;
+    const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
 }
 
 } // namespace
@@ -180,38 +257,31 @@ std::string isoUtc(std::chrono::system_clock::time_point when) {
 }
 
 bool isIsoUtc(const std::string& s) {
-    if (s.size() < 20)
-        return false;
-    const auto digits = [&s](std::size_t at, std::size_t count, int& value) {
-        value = 0;
-        for (std::size_t i = at; i < at + count; ++i) {
-            if (s[i] < '0' || s[i] > '9')
-                return false;
-            value = value * 10 + (s[i] - '0');
-        }
-        return true;
-    };
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (!digits(0, 4, year) || s[4] != '-' || !digits(5, 2, month) || s[7] != '-' ||
-        !digits(8, 2, day) || s[10] != 'T' || !digits(11, 2, hour) || s[13] != ':' ||
-        !digits(14, 2, minute) || s[16] != ':' || !digits(17, 2, second))
-        return false;
-    std::size_t at = 19;
-    if (s[at] == '.') {
-        const std::size_t first = ++at;
-        while (at < s.size() && s[at] >= '0' && s[at] <= '9')
-            ++at;
-        if (at == first)
-            return false;
-    }
-    if (at + 1 != s.size() || s[at] != 'Z')
-        return false;
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12)
-        return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    const int days = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-    return day >= 1 && day <= days && hour <= 23 && minute <= 59 && second <= 60;
+    return parseIsoUtc(s).has_value();
+}
+
+std::string isoUtcPlus(const std::string& datetime, long double seconds) {
+    const std::optional<UtcTime> t = parseIsoUtc(datetime);
+    constexpr long double kCenturies = 1e12L;
+    if (!t || !(seconds >= 0.0L && seconds < kCenturies))
+        return {};
+    constexpr std::int64_t kBillion = 1000000000;
+    const long double whole = std::floor(seconds);
+    std::int64_t nanos = t->nanos + std::llround((seconds - whole) * kBillion);
+    const std::int64_t epochSeconds = daysFromCivil(t->year, t->month, t->day) * 86400 +
+                                      t->hour * 3600 + t->minute * 60 + t->second +
+                                      static_cast<std::int64_t>(whole) + nanos / kBillion;
+    nanos %= kBillion;
+    const auto when = static_cast<std::time_t>(epochSeconds);
+    std::tm utc{};
+    if (!gmtime_r(&when, &utc) || utc.tm_year + 1900 > 9999)
+        return {};
+    char text[64];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::string fraction = std::to_string(kBillion + nanos).substr(1);
+    while (fraction.size() > 3 && fraction.back() == '0')
+        fraction.pop_back();
+    return std::string(text, n) + "." + fraction + "Z";
 }
 
 // ---- writing ----
@@ -507,6 +577,30 @@ bool SigmfSource::readMetadata(const std::string& metaPath) {
         }
     }
 
+    const QJsonArray annotations = top.value(q("annotations")).toArray();
+    for (int i = 0; i < annotations.size(); ++i) {
+        const std::string at = "annotations[" + std::to_string(i) + "]";
+        if (!annotations[i].isObject())
+            return refuse(at, "is not an object");
+        const QJsonObject fields = annotations[i].toObject();
+        Annotation annotation;
+        for (const auto& [name, value] :
+             {std::pair("core:sample_start", &annotation.sampleStart),
+              std::pair("core:sample_count", &annotation.sampleCount)}) {
+            const QJsonValue v = fields.value(q(name));
+            const std::optional<std::uint64_t> n = sampleNumber(v);
+            if (n)
+                *value = *n;
+            else if (!v.isUndefined() || value == &annotation.sampleStart)
+                return refuse(at + "." + name, absentOr(v, "is not a sample number"));
+        }
+        const QJsonValue label = fields.value(q("core:label"));
+        if (!label.isUndefined() && !label.isString())
+            return refuse(at + ".core:label", "is not a string");
+        annotation.label = label.toString().toStdString();
+        info_.annotations.push_back(std::move(annotation));
+    }
+
     const QJsonValue mode = global.value(q("tavrix:operating_mode"));
     if (!mode.isUndefined()) {
         if (!mode.isString() || !knownMode(mode.toString().toStdString()))
@@ -586,6 +680,28 @@ bool SigmfSource::open(const std::string& path) {
         return false;
     }
     total_ = size / kBytesPerSample;
+    return true;
+}
+
+bool SigmfSource::seek(std::uint64_t index) {
+    error_.clear();
+    if (!data_) {
+        errno = 0;
+        data_ = std::fopen(dataPath_.c_str(), "rb");
+        if (!data_) {
+            error_ = "Cannot open " + quoted(dataPath_) + ": " + reason(errno);
+            return false;
+        }
+    }
+    const std::uint64_t to = std::min(index, total_);
+    errno = 0;
+    if (fseeko(data_, static_cast<off_t>(to * kBytesPerSample), SEEK_SET) != 0) {
+        error_ = "Cannot go to sample " + std::to_string(to) + " of " + quoted(dataPath_) + ": " +
+                 reason(errno);
+        close();
+        return false;
+    }
+    done_ = to;
     return true;
 }
 

@@ -25,6 +25,9 @@ std::string sigmfMetaPath(const std::string& path);
 std::string isoUtc(std::chrono::system_clock::time_point when);
 // A UTC date and time as core:datetime takes it (RFC 3339, offset "Z" only).
 bool isIsoUtc(const std::string& text);
+// `datetime` (as isIsoUtc takes it) moved on by `seconds`, to the nanosecond, with at least
+// milliseconds; empty when `datetime` is no such time or `seconds` is negative or absurd.
+std::string isoUtcPlus(const std::string& datetime, long double seconds);
 
 class SigmfSink final : public RecordingSink {
 public:
@@ -72,6 +75,10 @@ public:
     bool failed() const override { return !error_.empty(); }
     const std::string& error() const override { return error_; }
     std::uint64_t sampleCount() const { return total_; }
+    // Continues at sample `index` (clipped to sampleCount()), reopening the data file when the
+    // end had closed it. False with error() when it cannot.
+    bool seek(std::uint64_t index);
+    const std::string& dataPath() const { return dataPath_; }
 
 private:
     bool readMetadata(const std::string& metaPath);

@@ -5,7 +5,7 @@
 // the endpoint-6 FIFO at the sample rate, whether the host reads or not. A full FIFO drops
 // further samples, so a read that comes late gets the stale FIFO content first and then the
 // stream from the moment it started to drain, after a gap. The samples come from a source:
-// the scene's synthesizer, or a recording played back.
+// the scene's synthesizer, or a test's own.
 
 #include "sim/BoardClock.h"
 #include "sim/DeviceModel.h"

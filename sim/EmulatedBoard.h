@@ -45,7 +45,7 @@ public:
     static constexpr std::uint8_t kFirmwareRequest = 0xA0;
 
     EmulatedBoard(const Scene& scene, std::shared_ptr<BoardClock> clock, BoardIdentity id = {});
-    // A board whose acquisition logic streams from `source` (a recording played back, say).
+    // A board whose acquisition logic streams from `source` (a test's counting source, say).
     EmulatedBoard(std::shared_ptr<SampleSource> source, std::shared_ptr<BoardClock> clock,
                   BoardIdentity id = {});
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// Where the acquisition logic's samples come from: the scene synthesizer, or a recording
-// played back. The logic owns the framing, the FIFO and the pacing; a source only says what
-// sample m of an acquisition is, and at what rate the samples come.
+// Where the acquisition logic's samples come from: the scene synthesizer, or a source of a
+// test's own (counting samples, say). The logic owns the framing, the FIFO and the pacing; a source
+// only says what sample m of an acquisition is, and at what rate the samples come.
 
 #include "sim/DeviceModel.h"
 
@@ -19,13 +19,13 @@ public:
 
     // The device model the board is built as; it decides how operating words decode.
     virtual int deviceModel() const = 0;
-    // False when this source has nothing to stream for the acquisition (a recording only
-    // plays with the parameters it was made with); the board then stays silent.
+    // False when this source has nothing to stream for the acquisition; the board then stays
+    // silent.
     virtual bool plays(const Acquisition& acquisition) const = 0;
 
     // A new acquisition: sample 0 is taken at board time `startTime`, at position
     // `sweepOffset` (0 .. samplesPerSweep - 1) of its sweep. A source whose samples have
-    // their own sweep phase (a recording starts at a sweep) may ignore the offset.
+    // their own sweep phase may ignore the offset.
     virtual void start(const Acquisition& acquisition, double startTime, int sweepOffset) = 0;
     virtual double startTime() const = 0;
     // Samples per second of board time.

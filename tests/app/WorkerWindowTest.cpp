@@ -7,13 +7,15 @@
 #include "display/Waterfall.h"
 #include "record/RecordingFormat.h"
 #include "record/RecordingWriter.h"
-#include "sim/PlaybackSource.h"
 #include "sim/SimUsbDriver.h"
 
+#include <QApplication>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -71,30 +73,40 @@ TEST(WorkerWindow, FramesAreDrawnFollowTheControlsAndAShortReadStopsTheStream) {
     EXPECT_FALSE(window.ui.DisplayProperties->isEnabled());
 }
 
-TEST(WorkerPlayback, ARecordingPlaysThroughTheWorker) {
-    // Two seconds of FMCW sweeps, 128 samples of 0.5 ms on the first model, played looping.
+TEST(WorkerPlayback, ADroppedRecordingPlaysPausesAndSeeksThroughTheWorker) {
+    // Two seconds of FMCW sweeps, 128 samples of 0.5 ms on the first model.
     QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("played.dat")).toStdString();
+    const QString path = dir.filePath(QStringLiteral("played.dat"));
     std::vector<std::complex<double>> samples;
     for (int i = 0; i < 4000 * 128; ++i)
         samples.emplace_back(32000 + 900 * ((i * 7) % 13), 16000 + 700 * ((i * 5) % 11));
     std::string error;
     ASSERT_TRUE(tavrix::record::writeRecording(
-        path, tavrix::record::headerForMode(0, 2.45e9, 0.5, 128, 1e8), samples, error))
+        path.toStdString(), tavrix::record::headerForMode(0, 2.45e9, 0.5, 128, 1e8), samples,
+        error))
         << error;
-    const auto clock = std::make_shared<sim::VirtualClock>();
-    sim::PlaybackOptions options;
-    options.loop = true;
-    const auto source = sim::PlaybackSource::load(path, options, clock, &error);
-    ASSERT_TRUE(source) << error;
-    sim::SimUsbDriver driver;
-    driver.attach(std::make_shared<sim::EmulatedBoard>(source, clock));
+    sim::SimUsbDriver driver; // no board at all
     Tavrix window(driver);
-    ASSERT_TRUE(TavrixPlayback::attach(window, source).isEmpty());
     window.setAcquisitionOnWorker(true);
-    click(window.ui.buttonActivateDevice);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    // A drop goes where the drag was let in.
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    ASSERT_NE(window.playback, nullptr) << status(window);
     ASSERT_TRUE(window.worker && window.worker->Running());
     until([&] { return status(window).find(" | Playback ") != std::string::npos; });
-    click(window.ui.buttonActivateDevice);
-    EXPECT_FALSE(window.worker->Running());
+
+    // Paused, a seek shows the frame there: frames from before it are not drawn after it.
+    window.playback->setPaused(true);
+    window.playback->seekTo(1.5);
+    until([&] { return window.frameTime.inRecording && window.frameTime.seconds == 1.5; });
+    EXPECT_EQ(window.recentRecordings().value(0), path);
+
+    window.closeRecording();
+    EXPECT_EQ(window.playback, nullptr);
+    EXPECT_FALSE(window.worker && window.worker->Running());
 }

@@ -1,8 +1,8 @@
 // The window on an emulated board on a virtual clock, in every chain and in playback: results
 // reach markers, dials, waterfalls and map; sliders set the windows and follow the scales; a
 // short read stops the stream with the chain's own message; a recording's header sets and keeps
-// the controls. Target positions are checked without a window in tests/radar, what the board
-// streams from a recording in tests/sim.
+// the controls, and its playback can be paused, stepped, sought and looped. Target positions
+// and the player's frames are checked without a window in tests/radar.
 #include "app/Tavrix.h"
 #include "app/TavrixPlayback.h"
 #include "display/Waterfall.h"
@@ -12,10 +12,10 @@
 #include "dsp/Fsk.h"
 #include "dsp/Peak.h"
 #include "record/RecordingWriter.h"
-#include "sim/PlaybackSource.h"
 #include "sim/SimUsbDriver.h"
 
 #include <QCheckBox>
+#include <QDockWidget>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -221,26 +221,19 @@ std::string file(const std::string& name) {
     return dir.filePath(QString::fromStdString(name)).toStdString();
 }
 
-// The window playing a recording of `sweeps` sweeps of plausible raw counts, or `problem`
-// saying why it cannot.
+// The window playing a recording of `sweeps` sweeps of plausible raw counts (opened from the
+// emulated board), or `problem` saying why it cannot.
 class Played : public Radar {
 public:
-    Played(const std::string& name, const RecordingHeader& header, int sweeps,
-           sim::PlaybackOptions options = {}) {
+    Played(const std::string& name, const RecordingHeader& header, int sweeps) {
         std::vector<std::complex<double>> samples;
         for (int i = 0; i < sweeps * header.samplesPerSweep; ++i)
             samples.emplace_back(16000 + i % 97, 16000 + i % 89);
         EXPECT_TRUE(tavrix::record::writeRecording(file(name), header, samples, problem))
             << problem;
-        source = sim::PlaybackSource::load(file(name), options, clock, &problem);
-        if (!source)
-            return;
-        attach(std::make_shared<sim::EmulatedBoard>(source, clock));
-        problem = TavrixPlayback::attach(*window, source).toStdString();
+        attach(std::make_shared<sim::EmulatedBoard>(sim::defaultScene(), clock));
+        problem = window->openRecording(QString::fromStdString(file(name))).toStdString();
     }
-    std::uint16_t lastWord() const { return driver.board(0).acquisition().wordsReceived().back(); }
-
-    std::shared_ptr<sim::PlaybackSource> source;
     std::string problem;
 };
 
@@ -251,11 +244,12 @@ TEST(PlaybackEndToEnd, HeaderSetsTheControlsAndOnlyTheRecordedOnesAreRefused) {
     ASSERT_EQ(s.problem, "");
     Ui::Tavrix& ui = s.ui();
     EXPECT_EQ(ui.spinBoxDopplerQueue->value(), 16) << "the sweeps that fit rather than 64";
-    s.activate();
+    EXPECT_TRUE(ui.buttonActivateDevice->isChecked()) << "an opened recording plays";
+    EXPECT_EQ(ui.comboDevices->currentText(), "Recording: eighth.dat");
     EXPECT_EQ(ui.device_centerFrequency->currentIndex(), kHazel);
     EXPECT_DOUBLE_EQ(s.window->centerFrequency, 2.4375e10);
-    const std::uint16_t word = s.lastWord();
-    EXPECT_EQ(word, s.source->settings().operatingWord());
+    const std::uint16_t word = s.window->operatingWord;
+    EXPECT_EQ(word, s.window->playback->player().Recorded().operatingWord());
 
     // A combo and a mode button the recording fixes refuse; the refusal stays readable behind
     // the next tick's time and playback position.
@@ -265,9 +259,9 @@ TEST(PlaybackEndToEnd, HeaderSetsTheControlsAndOnlyTheRecordedOnesAreRefused) {
     click(ui.radioOperationMode_5);
     EXPECT_TRUE(ui.radioOperationMode_1->isChecked());
     EXPECT_EQ(s.window->operatingWord, word);
-    s.cycles(1);
+    s.cycles(2);
     EXPECT_TRUE(QString::fromStdString(s.status())
-                    .contains(QRegExp("^Update Time: .* s \\| Playback \\d\\.\\d{3} / 0.040 s \\| "
+                    .contains(QRegExp("^Update Time: .* s \\| Playback 0.002 / 0.040 s \\| "
                                       "Refused: the operating mode is fixed by the recording "
                                       "eighth.dat$")))
         << s.status();
@@ -278,22 +272,61 @@ TEST(PlaybackEndToEnd, HeaderSetsTheControlsAndOnlyTheRecordedOnesAreRefused) {
     EXPECT_EQ(ui.spinBoxDopplerQueue->value(), 16);
     EXPECT_EQ(s.status(), "Refused: eighth.dat holds 20 sweeps, fewer than the 24 of one "
                           "Range-Velocity Map frame");
+
+    // Closed, the window is back on the board, its controls free again.
+    s.window->closeRecording();
+    EXPECT_EQ(s.window->playback, nullptr);
+    EXPECT_FALSE(ui.buttonActivateDevice->isChecked());
+    EXPECT_EQ(ui.comboDevices->currentText(), "Velmora USB SDR");
+    EXPECT_EQ(s.window->findChild<QDockWidget*>(QStringLiteral("playbackDock")), nullptr);
 }
 
-TEST(PlaybackEndToEnd, RecordingsThatCannotFeedAFrameAreRefusedAndOnePlayedOnceStops) {
+TEST(PlaybackEndToEnd, TheControlsPauseStepSeekLoopAndEnd) {
     Played cw("cw.dat", {2.45e9, 0.5, 128, 0}, 7);
-    EXPECT_EQ(cw.problem, "cw.dat holds 7 sweeps, fewer than the 8 of one Velocity Scope frame");
+    EXPECT_EQ(cw.problem,
+              "Cannot play cw.dat: cw.dat holds 7 sweeps, fewer than the 8 of one Velocity Scope "
+              "frame");
     EXPECT_EQ(cw.window->playback, nullptr);
 
-    // 40 sweeps of 128: each range-scope tick reads 128 + 2048 samples.
-    Played s("once.dat", {2.45e9, 0.5, 128, 1e8}, 40, {1, false});
-    s.activate();
+    // 40 sweeps of 128, a sweep per range-scope frame, played once.
+    Played s("once.dat", {2.45e9, 0.5, 128, 1e8}, 40);
+    TavrixPlayback& playback = *s.window->playback;
+    playback.setLoop(false);
+    const auto shown = [&] { return s.window->frameTime.seconds * 256000; };
+    s.cycles(3);
+    EXPECT_EQ(shown(), 256);
+
+    // Paused, nothing moves until a step; the step shows the next sweep.
+    playback.setPaused(true);
+    EXPECT_TRUE(s.window->displayPaused);
     s.cycles(2);
-    EXPECT_TRUE(s.window->acquisitionTimer->isActive());
+    EXPECT_EQ(shown(), 256);
+    playback.step();
+    s.cycles(2);
+    EXPECT_EQ(shown(), 384);
+
+    // A seek while paused shows the frame there, and the waterfall starts afresh.
+    click(s.window->findChild<QAbstractButton*>(QStringLiteral("radioSpectrumDisplay_5")));
+    playback.setPaused(false);
+    s.cycles(3);
+    playback.setPaused(true);
+    playback.seekTo(30 * 128 / 256000.0);
     s.cycles(1);
-    EXPECT_EQ(s.status(), "Playback of once.dat finished (0.020 s); Activate plays it again");
-    EXPECT_FALSE(s.ui().buttonActivateDevice->isChecked() ||
-                 s.window->acquisitionTimer->isActive());
-    s.activate();
+    EXPECT_EQ(shown(), 30 * 128);
+    const std::vector<double> rows = s.history();
+    EXPECT_TRUE(std::all_of(rows.begin() + 513, rows.end(), [](double v) { return v == 0; }))
+        << "only the row after the jump";
+
+    // Played to its end, it pauses there and says so; Play starts it again.
+    playback.setPaused(false);
+    s.cycles(12);
+    EXPECT_EQ(shown(), 39 * 128);
+    EXPECT_NE(
+        s.status().find("Playback of once.dat reached its end (0.020 s); Play starts it again"),
+        std::string::npos)
+        << s.status();
     EXPECT_TRUE(s.window->acquisitionTimer->isActive());
+    playback.setPaused(false);
+    s.cycles(1);
+    EXPECT_EQ(shown(), 0);
 }

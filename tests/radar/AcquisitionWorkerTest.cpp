@@ -33,7 +33,8 @@ protected:
     sim::SimUsbDriver driver; // outlives the device
     RadarDevice radar{driver};
     Pipeline pipeline;
-    AcquisitionWorker worker{radar, pipeline};
+    DeviceFrames frames{radar};
+    AcquisitionWorker worker{frames, pipeline};
     sim::EmulatedBoard* board_ = nullptr;
 };
 
