@@ -178,6 +178,8 @@ private:
     void addLayoutMenu();
     void addFileMenu();
     void rememberRecording(const QString& path);
+    QString playRecording(const QString& path);
+    bool openingRecording = false;
     void fillRecentMenu();
     void addPlotLegends();
     void createCameraDock();
@@ -370,9 +372,10 @@ public:
     // or the newest values of the waterfall history.
     void autoDynamicRange(const double* values, std::size_t count, bool autoMax, bool autoMin,
                           std::int32_t& zMax, std::int32_t& zMin);
-    // The same with the figures already worked out (the map's come with its result).
-    void applyAutoDynamicRange(std::optional<std::int32_t> top, std::int32_t mean, bool autoMax,
-                               bool autoMin, std::int32_t& zMax, std::int32_t& zMin);
+    // The same with the figures already worked out (the map's come with its result): each end
+    // given follows its figure.
+    void applyAutoDynamicRange(std::optional<std::int32_t> top, std::optional<std::int32_t> mean,
+                               std::int32_t& zMax, std::int32_t& zMin);
     void autoDynamicRangeOfHistory(std::size_t maxCount, std::size_t minCount, bool autoMax,
                                    bool autoMin, std::int32_t& zMax, std::int32_t& zMin);
 };

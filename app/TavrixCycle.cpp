@@ -33,6 +33,8 @@ radar::Settings Tavrix::currentSettings() const {
     s.fskThreshold = ui.counterFSKDetectionThreshold->value();
     if (detectionsDock)
         s.detector = detectionsDock->settings();
+    s.autoMaximum = ui.DynamicRange_Maximum_EN->isChecked();
+    s.autoMinimum = ui.DynamicRange_Minimum_EN->isChecked();
     return s;
 }
 

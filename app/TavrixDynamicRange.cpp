@@ -8,17 +8,19 @@ void Tavrix::autoDynamicRange(const double* values, std::size_t count, bool auto
                               std::int32_t& zMax, std::int32_t& zMin) {
     const dsp::Span<const double> all{values, count};
     applyAutoDynamicRange(autoMax ? dsp::AutoMaximum(all) : std::nullopt,
-                          autoMin ? dsp::AutoMinimum(all) : 0, autoMax, autoMin, zMax, zMin);
+                          autoMin ? std::optional(dsp::AutoMinimum(all)) : std::nullopt, zMax,
+                          zMin);
 }
 
-void Tavrix::applyAutoDynamicRange(std::optional<std::int32_t> top, std::int32_t mean, bool autoMax,
-                                   bool autoMin, std::int32_t& zMax, std::int32_t& zMin) {
-    if (autoMax && top) {
+void Tavrix::applyAutoDynamicRange(std::optional<std::int32_t> top,
+                                   std::optional<std::int32_t> mean, std::int32_t& zMax,
+                                   std::int32_t& zMin) {
+    if (top) {
         zMax = *top;
         ui.DynamicRange_Maximum->setValue(zMax);
     }
-    if (autoMin) {
-        zMin = mean;
+    if (mean) {
+        zMin = *mean;
         ui.DynamicRange_Minimum->setValue(zMin);
     }
 }

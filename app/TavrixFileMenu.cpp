@@ -101,6 +101,16 @@ void Tavrix::fillRecentMenu() {
 }
 
 QString Tavrix::openRecording(const QString& path) {
+    // The progress dialog lets events through: a second open (a drop, the menu) waits its turn.
+    if (openingRecording)
+        return tr("Another recording is being opened");
+    openingRecording = true;
+    const QString problem = playRecording(path);
+    openingRecording = false;
+    return problem;
+}
+
+QString Tavrix::playRecording(const QString& path) {
     // A text recording is indexed first: seconds for a large one.
     QProgressDialog progress(tr("Opening %1").arg(QFileInfo(path).fileName()), tr("Cancel"), 0,
                              1000, this);
@@ -123,19 +133,21 @@ QString Tavrix::openRecording(const QString& path) {
     }
     // Without the worker the reads run on this thread, and must not sleep.
     player->SetPaced(acquisitionOnWorker);
+    // Refused before anything that plays now is stopped.
+    const QString problem =
+        TavrixPlayback::problemPlaying(*player, ui.spinBoxDopplerQueue->minimum());
+    if (!problem.isEmpty()) {
+        const QString message = tr("Cannot play %1: %2").arg(QFileInfo(path).fileName(), problem);
+        statusBar()->showMessage(message);
+        return message;
+    }
 
     if (ui.buttonActivateDevice->isChecked()) {
         ui.buttonActivateDevice->setChecked(false);
         deactivate();
     }
     closeRecording();
-    const QString problem = TavrixPlayback::attach(*this, std::move(player));
-    if (!problem.isEmpty()) {
-        const QString message = tr("Cannot play %1: %2").arg(QFileInfo(path).fileName(), problem);
-        refreshDeviceList();
-        statusBar()->showMessage(message);
-        return message;
-    }
+    TavrixPlayback::attach(*this, std::move(player));
     rememberRecording(path);
     closeRecordingAction->setEnabled(true);
     refreshDeviceList();

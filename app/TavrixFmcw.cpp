@@ -190,8 +190,9 @@ void Tavrix::ProcessFmcwRangeVelocity() {
             bottomAxisDirty = 0;
         }
         waterfall->SetColorScheme(colour);
-        applyAutoDynamicRange(result.mapAutoMaximum, result.mapAutoMinimum, autoMax, autoMin, zMax,
-                              zMin);
+        // A box changed since the frame was read has its way from now on.
+        applyAutoDynamicRange(autoMax ? result.mapAutoMaximum : std::nullopt,
+                              autoMin ? result.mapAutoMinimum : std::nullopt, zMax, zMin);
         // The whole map replaces the history instead of scrolling into it.
         waterfall->AddRow(values, false, frameTime.seconds);
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, rmax,

@@ -42,6 +42,32 @@ const char* displayName(std::uint32_t display) {
     }
 }
 
+bool oneSweepFrame(const radar::RecordingPlayer& r, std::uint32_t display) {
+    return r.Recorded().operatingMode == radar::kFmcwSawtooth && (display == 1 || display == 5);
+}
+
+std::uint64_t frameSamplesOf(const radar::RecordingPlayer& r, std::uint32_t display, int sweeps) {
+    const std::uint64_t perSweep = r.Recorded().samplesPerSweep();
+    return oneSweepFrame(r, display) ? perSweep : perSweep * static_cast<std::uint64_t>(sweeps);
+}
+
+QString frameProblemOf(const radar::RecordingPlayer& r, const QString& name, std::uint32_t display,
+                       int sweeps) {
+    const std::uint64_t perSweep = r.Recorded().samplesPerSweep();
+    const std::uint64_t count = frameSamplesOf(r, display, sweeps);
+    if (count <= r.SampleCount())
+        return {};
+    return QStringLiteral("%1 holds %2 sweeps, fewer than the %3 of one %4 frame")
+        .arg(name)
+        .arg(r.SampleCount() / perSweep)
+        .arg(count / perSweep)
+        .arg(QLatin1String(displayName(display)));
+}
+
+QString fileNameOf(const radar::RecordingPlayer& r) {
+    return QFileInfo(QString::fromStdString(r.Path())).fileName();
+}
+
 bool isFocusKey(int key) {
     return key == Qt::Key_Tab || key == Qt::Key_Backtab;
 }
@@ -49,25 +75,25 @@ bool isFocusKey(int key) {
 } // namespace
 
 TavrixPlayback::TavrixPlayback(Tavrix& w, std::unique_ptr<radar::RecordingPlayer> p)
-    : QObject(&w), window(w), recording(std::move(p)),
-      name(QFileInfo(QString::fromStdString(recording->Path())).fileName()) {}
+    : QObject(&w), window(w), recording(std::move(p)), name(fileNameOf(*recording)) {}
 
 TavrixPlayback::~TavrixPlayback() {
     delete overviewTask; // stops its thread before the strip it reports to goes
     delete dock;
 }
 
-QString TavrixPlayback::attach(Tavrix& window, std::unique_ptr<radar::RecordingPlayer> player) {
-    auto* playback = new TavrixPlayback(window, std::move(player));
+QString TavrixPlayback::problemPlaying(const radar::RecordingPlayer& player, int fewestSweeps) {
     // The mode's smallest frame: one sweep for the range displays of FMCW, the fewest
     // sweeps of a burst for CW and FSK.
-    const bool fmcw = playback->recording->Recorded().operatingMode == radar::kFmcwSawtooth;
-    const QString problem =
-        playback->frameProblem(fmcw ? 1 : 2, window.ui.spinBoxDopplerQueue->minimum());
-    if (!problem.isEmpty()) {
-        delete playback;
+    const bool fmcw = player.Recorded().operatingMode == radar::kFmcwSawtooth;
+    return frameProblemOf(player, fileNameOf(player), fmcw ? 1 : 2, fewestSweeps);
+}
+
+QString TavrixPlayback::attach(Tavrix& window, std::unique_ptr<radar::RecordingPlayer> player) {
+    const QString problem = problemPlaying(*player, window.ui.spinBoxDopplerQueue->minimum());
+    if (!problem.isEmpty())
         return problem;
-    }
+    auto* playback = new TavrixPlayback(window, std::move(player));
     playback->setControls();
     playback->guardControls();
     playback->createDock();
@@ -76,25 +102,15 @@ QString TavrixPlayback::attach(Tavrix& window, std::unique_ptr<radar::RecordingP
 }
 
 bool TavrixPlayback::oneSweepFrame(std::uint32_t display) const {
-    return recording->Recorded().operatingMode == radar::kFmcwSawtooth &&
-           (display == 1 || display == 5);
+    return ::oneSweepFrame(*recording, display);
 }
 
 std::uint64_t TavrixPlayback::frameSamples(std::uint32_t display, int sweeps) const {
-    const std::uint64_t perSweep = recording->Recorded().samplesPerSweep();
-    return oneSweepFrame(display) ? perSweep : perSweep * static_cast<std::uint64_t>(sweeps);
+    return frameSamplesOf(*recording, display, sweeps);
 }
 
 QString TavrixPlayback::frameProblem(std::uint32_t display, int sweeps) const {
-    const std::uint64_t perSweep = recording->Recorded().samplesPerSweep();
-    const std::uint64_t count = frameSamples(display, sweeps);
-    if (count <= recording->SampleCount())
-        return {};
-    return QStringLiteral("%1 holds %2 sweeps, fewer than the %3 of one %4 frame")
-        .arg(name)
-        .arg(recording->SampleCount() / perSweep)
-        .arg(count / perSweep)
-        .arg(QLatin1String(displayName(display)));
+    return frameProblemOf(*recording, name, display, sweeps);
 }
 
 void TavrixPlayback::setControls() {
@@ -267,11 +283,11 @@ void TavrixPlayback::beforeTick() {
         endTold = false;
         return;
     }
-    controls->setPaused(true);
-    window.setDisplayPaused(true);
     if (endTold)
         return;
     endTold = true;
+    controls->setPaused(true);
+    window.setDisplayPaused(true);
     tell(QStringLiteral("Playback of %1 reached its end (%2); Play starts it again")
              .arg(name, PlaybackBar::timeText(recording->DurationSeconds())));
 }
@@ -306,12 +322,25 @@ void TavrixPlayback::setPaused(bool paused) {
     recording->SetPaused(paused);
     controls->setPaused(paused);
     window.setDisplayPaused(paused);
-    if (!paused)
-        endTold = false;
+    if (paused)
+        return;
+    endTold = false;
+    playIfStopped();
 }
 
 void TavrixPlayback::step() {
+    if (recording->AtEnd()) {
+        tell(QStringLiteral("Playback of %1 is at its end; Play starts it again").arg(name));
+        return;
+    }
     recording->Step();
+    playIfStopped();
+}
+
+void TavrixPlayback::playIfStopped() {
+    // The dock's controls work on a stopped stream too: they start it again, as Activate does.
+    if (!window.ui.buttonActivateDevice->isChecked())
+        window.ui.buttonActivateDevice->click();
 }
 
 void TavrixPlayback::setSpeed(double speed) {

@@ -31,6 +31,9 @@ public:
     // cannot play it, or an empty string once attached: then the object is a child of the
     // window, which knows it as `playback`, and the playback dock is shown.
     static QString attach(Tavrix& window, std::unique_ptr<tavrix::radar::RecordingPlayer> player);
+    // Why no frame of the recording's mode fits in it (with `fewestSweeps` to a burst), or
+    // empty.
+    static QString problemPlaying(const tavrix::radar::RecordingPlayer& player, int fewestSweeps);
     ~TavrixPlayback() override;
 
     tavrix::radar::RecordingPlayer& player() { return *recording; }
@@ -76,6 +79,7 @@ private:
     void showRegion();
     void sweepCountChanged(int sweeps);
     void refuse(const QString& reason);
+    void playIfStopped();
     void tell(const QString& message);
 
     Tavrix& window;

@@ -167,6 +167,9 @@ int main(int argc, char* argv[]) {
     window.setAcquisitionOnWorker(true);
     window.setBoardProvider([&boards](bool wanted) -> UsbDriver& { return boards.get(wanted); },
                             emulated);
+    // Remembered first, so that a recording opened now joins the recent ones.
+    QSettings settings;
+    const bool restored = window.rememberStateIn(&settings);
     if (playing) {
         const QString path = parser.value(QStringLiteral("playback"));
         const QString problem = window.openRecording(path);
@@ -177,8 +180,7 @@ int main(int argc, char* argv[]) {
         window.playback->setSpeed(*speed);
         window.playback->setLoop(!parser.isSet(QStringLiteral("no-loop")));
     }
-    QSettings settings;
-    if (window.rememberStateIn(&settings))
+    if (restored)
         window.show(); // as it was left, maximised or not
     else
         window.showMaximized();

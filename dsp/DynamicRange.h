@@ -37,6 +37,7 @@ class TruncatedMeanScan {
 public:
     void Add(Span<const double> values);
     std::int32_t Value() const;
+    std::int32_t Sum() const { return sum_; }
 
 private:
     std::int32_t sum_ = 0;

@@ -93,8 +93,10 @@ void AcquisitionWorker::run() {
         if (stopping)
             break;
         if (read.idle) {
-            // A paused recording: look again soon, or at once when stopped.
+            // A paused recording: look again soon, or at once when stopped. A reset asked for
+            // waits for the next frame.
             std::unique_lock<std::mutex> guard(lock);
+            resetClutter = resetClutter || reset;
             changed.wait_for(guard, kIdlePoll, [&] { return stopping.load(); });
             continue;
         }
@@ -126,6 +128,9 @@ void AcquisitionWorker::run() {
                 static_cast<std::uint64_t>(request->count - std::max(received, 0)) /
                 request->samplesPerSweep;
         const bool failed = outcome.readFailed;
+        // A jump in a frame the window never took still parts what it draws next from before.
+        if (newest && newest->jumped)
+            outcome.jumped = true;
         newest = std::move(outcome);
         if (failed)
             break; // the window ends streaming when it takes this outcome

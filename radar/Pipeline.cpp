@@ -170,8 +170,10 @@ bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock& frame, R
         return false;
     if (map) {
         out.values = std::move(values);
-        out.mapAutoMaximum = dsp::AutoMaximum(out.values);
-        out.mapAutoMinimum = dsp::AutoMinimum(out.values);
+        if (s.autoMaximum)
+            out.mapAutoMaximum = dsp::AutoMaximum(out.values);
+        if (s.autoMinimum)
+            out.mapAutoMinimum = dsp::AutoMinimum(out.values);
         return true;
     }
     out.values.resize(dsp::kDopplerBins);

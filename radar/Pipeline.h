@@ -50,9 +50,10 @@ struct Result {
     // combined 1024-position spectrum.
     std::vector<double> values;
     // Map display: the automatic colour range of `values` (dsp::AutoMaximum, AutoMinimum),
-    // worked out here so the window's thread need not scan half a million values per frame.
+    // worked out here so the window's thread need not scan half a million values per frame;
+    // each only when the settings ask for it (and a maximum only when a value is finite).
     std::optional<std::int32_t> mapAutoMaximum;
-    std::int32_t mapAutoMinimum = 0;
+    std::optional<std::int32_t> mapAutoMinimum;
     dsp::FskTarget fskTarget; // FSK only
     dsp::FskWindow fskWindow;
     // Every target the detector finds, strongest first; empty while it is off.

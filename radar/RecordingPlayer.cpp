@@ -55,7 +55,8 @@ std::uint64_t RecordingPlayer::sweepStart(std::uint64_t sample) const {
 std::uint64_t RecordingPlayer::SampleAt(double seconds) const {
     if (!(seconds > 0) || samples == 0)
         return 0;
-    const double at = std::floor(seconds * rate);
+    // Nearest, so that a time shown for a sample gives that sample back.
+    const double at = std::round(seconds * rate);
     const std::uint64_t last = samples - perSweep;
     return at >= static_cast<double>(last) ? last : sweepStart(static_cast<std::uint64_t>(at));
 }
@@ -116,6 +117,7 @@ bool RecordingPlayer::Seek(std::uint64_t sample, std::string* why) {
         position = sweepStart(sample);
         ++seeks;
         jumpPending = true;
+        seekPending = true;
         atEnd = false;
         steps = paused ? 1 : 0;
         restartPacing();
@@ -209,10 +211,12 @@ FrameRead RecordingPlayer::Read(const Settings&, const FrameRequest& request, Sa
             }
             std::uint64_t p = position;
             bool jumped = jumpPending;
-            // The region bounds looping only from inside it; a seek before it plays into it.
-            const bool inRegion = loop && region && p < region->end;
-            const std::uint64_t end = inRegion ? region->end : samples;
-            if (p + count > end || p >= samples) {
+            // Looping over a region, frames stay inside it; a seek is shown where it asked
+            // (moved back to the last whole frame), then playing goes on from there.
+            const std::uint64_t end = loop && region && !seekPending ? region->end : samples;
+            if (seekPending && p + count > samples) {
+                p = samples - count;
+            } else if (p + count > end) {
                 if (!loop) {
                     atEnd = true;
                     paused = true;
@@ -256,6 +260,7 @@ FrameRead RecordingPlayer::Read(const Settings&, const FrameRequest& request, Sa
                 --steps;
             position = p + count;
             jumpPending = false;
+            seekPending = false;
             first = p;
             read.jumped = jumped;
             read.seeks = seeks;

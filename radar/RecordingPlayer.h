@@ -60,8 +60,9 @@ public:
     void SetPaused(bool paused);
     // While paused: lets one frame through.
     void Step();
-    // The next frame starts at the sweep holding `sample`, and follows a jump; while paused
-    // it is shown (one step). False, with `why`, for a sample past the end.
+    // The next frame starts at the sweep holding `sample` (or, within the last frame's length
+    // of the end, the last whole frame), and follows a jump; while paused it is shown (one
+    // step). False, with `why`, for a sample past the end.
     bool Seek(std::uint64_t sample, std::string* why = nullptr);
     // Seeks made so far: frames read before the last one say fewer.
     std::uint64_t Seeks() const;
@@ -71,9 +72,11 @@ public:
     void SetSpeed(double speed);
     bool Loop() const;
     void SetLoop(bool loop);
-    // Looping goes back to the region's first sweep instead of the recording's start; frames
-    // begun before its end are played whole. False, with `why`, for a region that is empty,
-    // reversed or not inside the recording (the region stays as it was).
+    // While looping, frames stay inside the region: a frame that would run past its end starts
+    // again at its first sweep (a region shorter than a frame gives that one frame again and
+    // again); a seek outside it is shown, and playing then goes back into it. False, with
+    // `why`, for a region that is empty, reversed or not inside the recording (the region
+    // stays as it was).
     bool SetLoopRegion(std::optional<Region> region, std::string* why = nullptr);
     std::optional<Region> LoopRegion() const;
     // Off, frames come as fast as they are read (tests); on, at Speed() times their rate.
@@ -98,6 +101,7 @@ private:
     std::condition_variable changed;
     std::uint64_t position = 0;
     bool jumpPending = true; // the first frame starts the chains afresh too
+    bool seekPending = false;
     std::uint64_t seeks = 0;
     bool paused = false;
     bool atEnd = false;

@@ -83,7 +83,8 @@ bool operator==(const Settings& a, const Settings& b) {
            a.clutter == b.clutter && a.clutterAverage == b.clutterAverage &&
            same(a.rangeWindow, b.rangeWindow) && same(a.velocityWindow, b.velocityWindow) &&
            a.sweepCount == b.sweepCount && a.fskThreshold == b.fskThreshold &&
-           a.detector == b.detector;
+           a.detector == b.detector && a.autoMaximum == b.autoMaximum &&
+           a.autoMinimum == b.autoMinimum;
 }
 
 } // namespace tavrix::radar

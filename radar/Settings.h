@@ -42,6 +42,9 @@ struct Settings {
     std::uint32_t sweepCount = 64; // sweeps per burst (map, CW, FSK)
     double fskThreshold = 8.0;     // dB
     DetectorSettings detector;     // every target of a frame, beside the single peak
+    // The map's automatic colour range is worked out only for the ends whose "Auto" is on.
+    bool autoMaximum = true;
+    bool autoMinimum = true;
 
     std::uint32_t samplesPerSweep() const;
     double sweepTimeMs() const;

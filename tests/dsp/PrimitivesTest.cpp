@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <cmath>
 #include <limits>
 
@@ -62,6 +64,34 @@ TEST(Conventions, PeaksAreTheFirstLargestOfAClippedRangeAndDecibelsFitTheirRoom)
     std::vector<double> db(2, 1.0);
     PowerDb(ComplexVector{{10, 0}, {0, -100}, {1, 1}}, db);
     EXPECT_EQ(db, (std::vector<double>{20.0, 40.0}));
+}
+
+TEST(AutoDynamicRange, TheSumOfALargeMapIsTheOneOfAddingOneValueAtATime) {
+    const auto plain = [](const std::vector<double>& values) {
+        std::int32_t sum = 0;
+        for (double v : values)
+            if (std::isfinite(v))
+                sum = TruncateToInt32(static_cast<double>(sum) + v);
+        return sum;
+    };
+    std::mt19937_64 rng(5);
+    // Levels that keep the sum above zero, below it, around it, and far enough out to saturate.
+    for (double centre : {15.0, -15.0, 0.0, 4e6, -4e6}) {
+        std::normal_distribution<double> level(centre, 15.0);
+        std::vector<double> map(20000);
+        for (double& v : map)
+            v = level(rng);
+        // Parts a hair from the next whole number, and dead cells.
+        for (std::size_t i = 300; i < map.size(); i += 997)
+            map[i] = std::floor(map[i]) + 1 - 1e-13;
+        for (std::size_t i = 700; i < map.size(); i += 1999)
+            map[i] = std::ceil(map[i]) - 1 + 1e-13;
+        map[5000] = kNaN;
+        map[9000] = -kInf;
+        TruncatedMeanScan scan;
+        scan.Add(map);
+        EXPECT_EQ(scan.Sum(), plain(map)) << centre;
+    }
 }
 
 TEST(AutoDynamicRange, TruncatedRunningMeanAndStrictlyLargestValue) {

@@ -173,6 +173,11 @@ TEST(PipelineMap, ShowsMovingTargetsWhereTheyAreAndWallsOnlyWithoutDcSubtraction
         // The window takes the map's automatic colour range from the result.
         EXPECT_EQ(board.result.mapAutoMaximum, AutoMaximum(board.result.values));
         EXPECT_EQ(board.result.mapAutoMinimum, AutoMinimum(board.result.values));
+        // Without its "Auto" box an end is not worked out at all.
+        board.settings.autoMaximum = board.settings.autoMinimum = false;
+        board.run();
+        EXPECT_FALSE(board.result.mapAutoMaximum || board.result.mapAutoMinimum);
+        board.settings.autoMaximum = board.settings.autoMinimum = true;
 
         // The velocity waterfall's row: within one Doppler bin of 256 sweeps (four columns).
         board.settings.displayMode = radar::kVelocityWaterfall;

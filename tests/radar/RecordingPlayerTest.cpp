@@ -15,6 +15,7 @@
 #include <cmath>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 using namespace tavrix::radar;
 using tavrix::record::RecordingHeader;
@@ -152,17 +153,36 @@ TEST_F(Player, LoopsOverItsRegionAndPlayedOnceStopsAtTheEnd) {
     EXPECT_FALSE(player->SetLoopRegion(RecordingPlayer::Region{2560, 9999}, &why));
     EXPECT_FALSE(player->LoopRegion());
 
+    // Frame starts and jumps of `count` frames read in `display`.
+    const auto play = [&](int count, int display) {
+        std::vector<std::uint64_t> starts;
+        std::vector<bool> jumps;
+        for (int k = 0; k < count; ++k) {
+            jumps.push_back(read(display).jumped);
+            starts.push_back(frameStart());
+        }
+        return std::make_pair(starts, jumps);
+    };
     // 896 (the sweep of 1000) to 1600: the frame from 1408 ends at 1536, the next would not fit.
     ASSERT_TRUE(player->SetLoopRegion(RecordingPlayer::Region{1000, 1600}));
     ASSERT_TRUE(player->Seek(896));
-    std::vector<std::uint64_t> starts;
-    std::vector<bool> jumps;
-    for (int k = 0; k < 7; ++k) {
-        jumps.push_back(read().jumped);
-        starts.push_back(frameStart());
-    }
+    auto [starts, jumps] = play(7, kRangeScope);
     EXPECT_EQ(starts, (std::vector<std::uint64_t>{896, 1024, 1152, 1280, 1408, 896, 1024}));
     EXPECT_EQ(jumps, (std::vector<bool>{true, false, false, false, false, true, false}));
+    // A region of whole frames (as the window marks them) loops at its end; one shorter than
+    // a frame gives that frame again; a seek past it is shown, then playing goes back into it.
+    ASSERT_TRUE(player->SetLoopRegion(RecordingPlayer::Region{896, 1408}));
+    ASSERT_TRUE(player->Seek(2048));
+    std::tie(starts, jumps) = play(6, kRangeScope);
+    EXPECT_EQ(starts, (std::vector<std::uint64_t>{2048, 896, 1024, 1152, 1280, 896}));
+    ASSERT_TRUE(player->SetLoopRegion(RecordingPlayer::Region{1024, 1280}));
+    std::tie(starts, jumps) = play(2, kRangeVelocityMap); // 512 samples
+    EXPECT_EQ(starts, (std::vector<std::uint64_t>{1024, 1024}));
+    EXPECT_EQ(jumps, (std::vector<bool>{false, true})) << "the first follows on from 896";
+    // Within a frame of the end, a seek shows the last whole frame.
+    ASSERT_TRUE(player->Seek(2500));
+    read(kRangeVelocityMap);
+    EXPECT_EQ(frameStart(), 2048u);
 
     // Played once, the recording pauses at its end; playing again starts it over.
     player->SetLoop(false);
