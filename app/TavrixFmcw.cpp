@@ -194,7 +194,7 @@ void Tavrix::ProcessFmcwRangeVelocity() {
         applyAutoDynamicRange(autoMax ? result.mapAutoMaximum : std::nullopt,
                               autoMin ? result.mapAutoMinimum : std::nullopt, zMax, zMin);
         // The whole map replaces the history instead of scrolling into it.
-        waterfall->AddRow(values, false, frameTime.seconds);
+        waterfall->ReplaceHistory(std::move(values), frameTime.seconds);
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, rmax,
                                 zMin, zMax);
     } else if (mode == 4 && waterfall) {

@@ -138,6 +138,18 @@ void Waterfall::AddRow(const std::vector<double>& values, bool scroll, double ti
         offset_ = std::min(offset_ + 1, MaxViewOffset());
 }
 
+void Waterfall::ReplaceHistory(std::vector<double>&& values, double time) {
+    if (values.size() != values_.size()) {
+        AddRow(values, false, time);
+        return;
+    }
+    Unroll();
+    values_.swap(values); // 4 MB at the largest map: a copy costs half a millisecond
+    Touch(0, rowStamps_.size());
+    std::fill(times_.begin(), times_.end(), time);
+    bulkStamp_ = stamp_;
+}
+
 std::size_t Waterfall::MaxViewOffset() const {
     return IsRing() && filled_ > rows_ ? filled_ - rows_ : 0;
 }

@@ -45,6 +45,9 @@ public:
     // overwrite the beginning of the history and the rows they reach take `time`; values
     // beyond its length are ignored. Times are seconds on any clock; NaN for none.
     void AddRow(const std::vector<double>& values, bool scroll, double time);
+    // The same for a whole new history (the map): `values` are taken instead of copied when
+    // they fill it exactly, and `values` is left with something unspecified.
+    void ReplaceHistory(std::vector<double>&& values, double time);
 
     // Installs a new colour map of scheme `index` (see ColorSchemes.h); an index outside
     // the list keeps the installed one.

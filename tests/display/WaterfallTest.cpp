@@ -65,9 +65,19 @@ TEST(Waterfall, BehavesLikeTheListWhateverTheRowWidths) {
                                       ? 5
                                       : std::uniform_int_distribution<std::size_t>(0, 23)(random);
         const bool scroll = std::uniform_int_distribution<int>(0, 9)(random) != 0;
-        const std::vector<double> row = Row(width, step);
-        w.AddRow(row, scroll, step);
-        if (scroll) {
+        // Now and then a whole new history (the map's way), taken rather than copied.
+        const bool whole = !scroll && std::uniform_int_distribution<int>(0, 2)(random) == 0;
+        const std::vector<double> row = Row(whole ? 60 : width, step);
+        if (whole) {
+            std::vector<double> taken = row;
+            w.ReplaceHistory(std::move(taken), step);
+            model = row;
+            std::fill(times.begin(), times.end(), step);
+        } else {
+            w.AddRow(row, scroll, step);
+        }
+        if (whole) {
+        } else if (scroll) {
             model.insert(model.begin(), row.begin(), row.end());
             times.insert(times.begin(), step);
             filled = std::min<std::size_t>(filled + 1, 12);
