@@ -232,6 +232,12 @@ TEST_F(DataExportTest, AFailedWriteKeepsNoFileAndNamesIt) {
     EXPECT_FALSE(writeMatrixCsv(path("missing/map.csv"), map, error));
     expectError(error, path("missing/map.csv"), "No such file or directory");
     EXPECT_EQ(files(), 0u);
+    // Values that do not fill the axes are refused, not written half-labelled.
+    MatrixData ragged = map;
+    ragged.values.pop_back();
+    EXPECT_FALSE(writeMatrixNpy(path("ragged.npy"), ragged, error));
+    expectError(error, path("ragged.npy"), "values, not");
+    EXPECT_EQ(files(), 0u);
 
     // A full disk, as files of this process may not grow beyond 4 KiB: the older file stays.
     const std::string older = put("big.csv", "older export");

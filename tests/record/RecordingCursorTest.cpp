@@ -131,6 +131,15 @@ TEST_F(Cursor, FilesCutShortOrMalformedFailTheReadNamingFileAndLine) {
     // The rest of the file stays readable.
     ASSERT_TRUE(cursor->read(5001, 3, out)) << cursor->error();
     EXPECT_EQ(out, slice(5001, 3));
+
+    // A last line without its line end counts as a sample, so that reading it names it.
+    std::string unfinished = contents(text("open.dat", kHeader));
+    unfinished.pop_back();
+    const auto openEnded = open(put("open.dat", unfinished));
+    EXPECT_EQ(openEnded->sampleCount(), samples.size());
+    EXPECT_FALSE(openEnded->read(samples.size() - 1, 1, out));
+    EXPECT_NE(openEnded->error().find(path("open.dat") + ": line "), std::string::npos)
+        << openEnded->error();
 }
 
 TEST_F(Cursor, ClipsHoldTheRegionWithTheirOwnStartTimeAndLabel) {
