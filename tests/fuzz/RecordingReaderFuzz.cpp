@@ -2,12 +2,14 @@
 // The reader works through a 64 KiB window, so the text is read twice with the same sample
 // lines put in after its line k: once short and whole, once in chunks and padded with leading
 // zeros so that the rest straddles the window's edge at the shift. Both reads must come to the
-// same header, samples and verdict.
+// same header, samples and verdict; and random access to the short one reads what it did.
+#include "record/RecordingCursor.h"
 #include "record/RecordingReader.h"
 #include "tests/fuzz/Fuzz.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <tuple>
@@ -79,5 +81,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!ok)
         b = Recording{};
     Require(Outcome(plain, a, error) == Outcome(padded, b, reader.error()));
+
+    std::string cursorError;
+    const auto cursor = RecordingCursor::open(plain, cursorError);
+    std::vector<std::complex<double>> part;
+    if (ok) {
+        Require(cursor && cursor->sampleCount() == a.samples.size());
+        if (!a.samples.empty()) {
+            const std::size_t first = Le16(data, 1) % a.samples.size();
+            Require(cursor->read(first, chunk, part) &&
+                    part.size() == std::min(chunk, a.samples.size() - first) &&
+                    std::equal(part.begin(), part.end(), a.samples.begin() + first));
+        }
+    } else if (cursor && cursor->sampleCount() > 0) {
+        // A fault somewhere in the file: reading all of it fails, and says why.
+        Require(!cursor->read(0, cursor->sampleCount(), part) && !cursor->error().empty());
+    }
     return 0;
 }
