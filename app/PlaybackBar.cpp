@@ -1,8 +1,8 @@
 #include "app/PlaybackBar.h"
 
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QDoubleSpinBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -59,12 +59,21 @@ PlaybackBar::PlaybackBar(QWidget* parent)
     labelEdit->setPlaceholderText(tr("label of the clip"));
     labelEdit->setMaximumWidth(160);
 
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(4, 2, 4, 2);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{play, step, slider, time, speed, loop, regionStart,
-                                         regionEnd, regionClear, region, labelEdit, clip})
-        row->addWidget(w, w == slider ? 1 : 0);
+    // Where it is on top, what to do with a part of it below: one row is too wide for a
+    // laptop's screen.
+    auto* rows = new QVBoxLayout(this);
+    rows->setContentsMargins(4, 2, 4, 2);
+    rows->setSpacing(2);
+    auto* position = new QHBoxLayout();
+    for (QWidget* w : std::initializer_list<QWidget*>{play, step, slider, time})
+        position->addWidget(w, w == slider ? 1 : 0);
+    auto* part = new QHBoxLayout();
+    for (QWidget* w : std::initializer_list<QWidget*>{speed, loop, regionStart, regionEnd,
+                                                      regionClear, region, labelEdit, clip})
+        part->addWidget(w);
+    part->insertStretch(6);
+    rows->addLayout(position);
+    rows->addLayout(part);
 
     connect(play, &QPushButton::toggled, this, [this](bool checked) {
         // Checked means paused: the button then offers to play.

@@ -6,15 +6,20 @@
 #include "app/Tavrix.h"
 #include "record/RecordingCursor.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QProgressDialog>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace radar = tavrix::radar;
 
@@ -407,12 +412,27 @@ void TavrixPlayback::saveClip() {
          tr("Text recording (*.dat *.txt);;SigMF recording (*.sigmf-meta)"), true});
     if (chosen.isEmpty())
         return;
+    // Written on a thread of its own (a long clip of a text recording takes seconds) while the
+    // window goes on drawing under a modal busy note; only the outcome comes back.
+    QProgressDialog busy(tr("Saving the clip as %1").arg(chosen), QString(), 0, 0, &window);
+    busy.setObjectName(QStringLiteral("clipProgress"));
+    busy.setWindowModality(Qt::WindowModal);
+    busy.setMinimumDuration(300);
     std::string error;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool saved = tavrix::record::writeClip(recording->Path(), chosen.toStdString(),
-                                                 region->first, region->end - region->first,
-                                                 controls->label().toStdString(), error);
-    QApplication::restoreOverrideCursor();
+    bool saved = false;
+    std::atomic<bool> done{false};
+    std::thread writer([&, path = recording->Path(), out = chosen.toStdString(),
+                        label = controls->label().toStdString(), first = region->first,
+                        count = region->end - region->first] {
+        saved = tavrix::record::writeClip(path, out, first, count, label, error);
+        done = true;
+    });
+    while (!done) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    writer.join();
+    busy.reset();
     if (!saved) {
         tell(QStringLiteral("Clip not saved: ") + QString::fromStdString(error));
         return;

@@ -11,6 +11,7 @@
 #include "dsp/FmcwRangeVelocity.h"
 #include "dsp/Fsk.h"
 #include "dsp/Peak.h"
+#include "record/RecordingReader.h"
 #include "record/RecordingWriter.h"
 #include "sim/SimUsbDriver.h"
 
@@ -316,6 +317,20 @@ TEST(PlaybackEndToEnd, TheControlsPauseStepSeekLoopAndEnd) {
     const std::vector<double> rows = s.history();
     EXPECT_TRUE(std::all_of(rows.begin() + 513, rows.end(), [](double v) { return v == 0; }))
         << "only the row after the jump";
+
+    // The loop region of the frame shown, saved as a clip, holds just that sweep.
+    playback.markRegion(true);
+    playback.markRegion(false);
+    s.window->saveFileDialog = [](const Tavrix::SaveFileQuestion&) {
+        return QString::fromStdString(file("clip.dat"));
+    };
+    playback.saveClip();
+    tavrix::record::Recording clip;
+    std::string error;
+    ASSERT_TRUE(tavrix::record::readRecording(file("clip.dat"), clip, error)) << error;
+    ASSERT_EQ(clip.samples.size(), 128u);
+    EXPECT_EQ(clip.samples[5],
+              std::complex<double>(16000 + (30 * 128 + 5) % 97, 16000 + (30 * 128 + 5) % 89));
 
     // Played to its end, it pauses there and says so; Play starts it again.
     playback.setPaused(false);
