@@ -14,6 +14,7 @@
 // 250 M samples (1 GB of data), text 75 M (about 1 GB of lines).
 
 #include "app/OverviewTask.h"
+#include "bench/ProbeRecording.h"
 #include "dsp/CwVelocity.h"
 #include "radar/RecordingOverview.h"
 #include "radar/Settings.h"
@@ -58,57 +59,13 @@ tavrix::radar::Settings recordedSettings(bool cw) {
 // runs from range bin 40 to bin 460, in CW its Doppler from -0.3 to 0.3 of the decimated rate.
 bool writeRecording(const std::string& path, std::uint64_t samples, bool cw) {
     const tavrix::radar::Settings s = recordedSettings(cw);
-    const std::size_t n = s.samplesPerSweep();
-    auto sink = tavrix::record::makeSink(path);
-    tavrix::record::RecordingInfo info;
-    info.operatingMode = tavrix::record::operatingModeName(static_cast<unsigned>(s.operatingMode));
-    const auto header =
-        tavrix::record::headerForMode(static_cast<unsigned>(s.operatingMode), s.centerFrequency(),
-                                      s.sweepTimeMs(), n, s.bandwidthHz());
-    if (!sink->open(path, header, info))
-        return std::fprintf(stderr, "%s\n", sink->error().c_str()), false;
-
-    constexpr std::size_t kNoise = 1 << 20;
-    std::mt19937 random(11);
-    std::normal_distribution<double> noise(0.0, 40.0);
-    std::vector<double> table(kNoise);
-    for (double& x : table)
-        x = noise(random);
-    const std::uint64_t sweeps = samples / n;
-    std::vector<std::complex<double>> part(1024 * n);
-    double phase = 0.0; // a CW tone runs on across sweeps; an FMCW beat starts afresh
-    for (std::uint64_t sweep = 0; sweep < sweeps;) {
-        std::size_t filled = 0;
-        for (; filled < part.size() && sweep < sweeps; filled += n, ++sweep) {
-            const double drift = static_cast<double>(sweep) / sweeps;
-            const double step = cw ? 2.0 * M_PI * (drift * 0.6 - 0.3) / tavrix::dsp::kCwDecimation
-                                   : 2.0 * M_PI * (40.0 + 420.0 * drift) / 1024.0;
-            const std::size_t offset = (sweep * 7919) % (kNoise - 2 * n);
-            for (std::size_t i = 0; i < n; ++i) {
-                const double a = phase + step * static_cast<double>(i);
-                part[filled + i] = {
-                    std::round(32768 + 3000 * std::cos(a) + table[offset + 2 * i]),
-                    std::round(32768 + 3000 * std::sin(a) + table[offset + 2 * i + 1])};
-            }
-            phase = cw ? std::fmod(phase + step * static_cast<double>(n), 2.0 * M_PI) : 0.0;
-        }
-        if (!sink->write(part.data(), filled))
-            return std::fprintf(stderr, "%s\n", sink->error().c_str()), false;
-    }
-    if (!sink->close())
-        return std::fprintf(stderr, "%s\n", sink->error().c_str()), false;
-    return true;
-}
-
-void removeRecording(const std::string& path) {
-    std::error_code ignored;
-    if (tavrix::record::formatOf(path) == tavrix::record::FileFormat::Text) {
-        std::filesystem::remove(path, ignored);
-        return;
-    }
-    const std::string base = path.substr(0, path.rfind(".sigmf"));
-    std::filesystem::remove(base + ".sigmf-data", ignored);
-    std::filesystem::remove(base + ".sigmf-meta", ignored);
+    const std::uint64_t sweeps = samples / s.samplesPerSweep();
+    const auto step = [sweeps, cw](std::uint64_t sweep) {
+        const double drift = static_cast<double>(sweep) / static_cast<double>(sweeps);
+        return cw ? 2.0 * M_PI * (drift * 0.6 - 0.3) / tavrix::dsp::kCwDecimation
+                  : 2.0 * M_PI * (40.0 + 420.0 * drift) / 1024.0;
+    };
+    return probes::WriteRecording(path, s, sweeps, step, cw, 11);
 }
 
 // Drops the recording's pages from the page cache (written back first), so it is read from
@@ -209,7 +166,7 @@ int main(int argc, char** argv) {
     if (!(reuse && std::filesystem::exists(path))) {
         const auto start = Clock::now();
         if (!writeRecording(path, text ? 75'000'000 : 250'000'000, cw)) {
-            removeRecording(path);
+            probes::RemoveRecording(path);
             return 1;
         }
         std::fprintf(stderr, "wrote %s in %.1f s\n", path.c_str(), since(start));
@@ -225,6 +182,6 @@ int main(int argc, char** argv) {
     int status = 0;
     waitpid(child, &status, 0);
     if (!keep)
-        removeRecording(path);
+        probes::RemoveRecording(path);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }

@@ -25,6 +25,7 @@
 #include "app/OverviewTask.h"
 #include "app/Tavrix.h"
 #include "app/TavrixPlayback.h"
+#include "bench/ProbeRecording.h"
 #include "device/DeviceModels.h"
 #include "radar/Settings.h"
 #include "record/RecordingFile.h"
@@ -118,51 +119,11 @@ tavrix::radar::Settings recordedSettings() {
 // Mid-scale noise carrying one echo at range bin 100.
 bool writeRecording(const std::string& path) {
     const tavrix::radar::Settings s = recordedSettings();
-    const std::size_t n = s.samplesPerSweep();
-    auto sink = tavrix::record::makeSink(path);
-    tavrix::record::RecordingInfo info;
-    info.operatingMode = tavrix::record::operatingModeName(static_cast<unsigned>(s.operatingMode));
-    info.deviceModel = deviceModel(s.deviceModel).name;
-    const auto header = tavrix::record::headerForMode(
-        static_cast<unsigned>(s.operatingMode), s.centerFrequency(), s.sweepTimeMs(),
-        static_cast<std::uint32_t>(n), s.bandwidthHz());
-    if (!sink->open(path, header, info))
-        return std::fprintf(stderr, "%s\n", sink->error().c_str()), false;
-
-    constexpr std::size_t kNoise = 1 << 20;
-    std::mt19937 random(17);
-    std::normal_distribution<double> noise(0.0, 40.0);
-    std::vector<double> table(kNoise);
-    for (double& x : table)
-        x = noise(random);
     const auto sweeps =
         static_cast<std::uint64_t>(std::llround(kRecordingSeconds * 1000.0 / s.sweepTimeMs()));
-    const double step = 2.0 * M_PI * 100.0 / static_cast<double>(n);
-    std::vector<std::complex<double>> part(256 * n);
-    for (std::uint64_t sweep = 0; sweep < sweeps;) {
-        std::size_t filled = 0;
-        for (; filled < part.size() && sweep < sweeps; filled += n, ++sweep) {
-            const std::size_t offset = (sweep * 7919) % (kNoise - 2 * n);
-            for (std::size_t i = 0; i < n; ++i) {
-                const double a = step * static_cast<double>(i);
-                part[filled + i] = {
-                    std::round(32768 + 3000 * std::cos(a) + table[offset + 2 * i]),
-                    std::round(32768 + 3000 * std::sin(a) + table[offset + 2 * i + 1])};
-            }
-        }
-        if (!sink->write(part.data(), filled))
-            return std::fprintf(stderr, "%s\n", sink->error().c_str()), false;
-    }
-    if (!sink->close())
-        return std::fprintf(stderr, "%s\n", sink->error().c_str()), false;
-    return true;
-}
-
-void removeRecording(const std::string& path) {
-    std::error_code ignored;
-    const std::string base = path.substr(0, path.rfind(".sigmf"));
-    std::filesystem::remove(base + ".sigmf-data", ignored);
-    std::filesystem::remove(base + ".sigmf-meta", ignored);
+    const double step = 2.0 * M_PI * 100.0 / static_cast<double>(s.samplesPerSweep());
+    return probes::WriteRecording(
+        path, s, sweeps, [step](std::uint64_t) { return step; }, false, 17);
 }
 
 double median(std::vector<double> v) {
@@ -322,10 +283,10 @@ int main(int argc, char** argv) {
     if (tavrix::record::formatOf(path) != tavrix::record::FileFormat::Sigmf)
         return std::fprintf(stderr, "usage: %s [PATH.sigmf-data]\n", argv[0]), 2;
     if (!writeRecording(path)) {
-        removeRecording(path);
+        probes::RemoveRecording(path);
         return 1;
     }
     const int result = probe(app, path);
-    removeRecording(path);
+    probes::RemoveRecording(path);
     return result;
 }
