@@ -15,6 +15,7 @@
 #include "record/RecordingWriter.h"
 #include "sim/SimUsbDriver.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDockWidget>
 #include <QStatusBar>
@@ -344,4 +345,24 @@ TEST(PlaybackEndToEnd, TheControlsPauseStepSeekLoopAndEnd) {
     playback.setPaused(false);
     s.cycles(1);
     EXPECT_EQ(shown(), 0);
+}
+
+TEST(PlaybackEndToEnd, TheFileMenuSwitchesBoardsLeavingTheRecording) {
+    Played s("switch.dat", {2.45e9, 0.5, 128, 1e8}, 40);
+    sim::SimUsbDriver none; // a machine without boards
+    s.window->setBoardProvider(
+        [&](bool emulated) -> UsbDriver& {
+            return emulated ? static_cast<UsbDriver&>(s.driver) : none;
+        },
+        true);
+    s.window->findChild<QAction*>(QStringLiteral("actionRealBoards"))->trigger();
+    EXPECT_EQ(s.window->playback, nullptr);
+    EXPECT_FALSE(s.ui().buttonActivateDevice->isChecked());
+    EXPECT_EQ(s.ui().comboDevices->currentText(), "No Devices Found");
+    s.window->findChild<QAction*>(QStringLiteral("actionEmulatedBoard"))->trigger();
+    EXPECT_EQ(s.ui().comboDevices->currentText(), "Velmora USB SDR");
+    s.activate();
+    s.cycles(2);
+    EXPECT_EQ(s.status().rfind("Update Time: ", 0), 0u) << s.status();
+    EXPECT_FALSE(s.window->frameTime.inRecording) << "the board's frames, not the recording's";
 }
