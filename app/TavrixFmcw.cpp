@@ -195,6 +195,8 @@ void Tavrix::ProcessFmcwRangeVelocity() {
                               autoMin ? result.mapAutoMinimum : std::nullopt, zMax, zMin);
         // The whole map replaces the history instead of scrolling into it.
         waterfall->ReplaceHistory(std::move(values), frameTime.seconds);
+        // What the waterfall let go of holds the next map.
+        pipeline->ReturnMapValues(std::move(values));
         waterfall->UpdateRaster(static_cast<quint32>(dsp::kDopplerBins), -vmax, vmax, 0.0, rmax,
                                 zMin, zMax);
     } else if (mode == 4 && waterfall) {

@@ -46,7 +46,8 @@ public:
     // beyond its length are ignored. Times are seconds on any clock; NaN for none.
     void AddRow(const std::vector<double>& values, bool scroll, double time);
     // The same for a whole new history (the map): `values` are taken instead of copied when
-    // they fill it exactly, and `values` is left with something unspecified.
+    // they fill it exactly, and `values` is left holding the history they replaced (else
+    // their own values), for the next map to be written into.
     void ReplaceHistory(std::vector<double>&& values, double time);
 
     // Installs a new colour map of scheme `index` (see ColorSchemes.h); an index outside

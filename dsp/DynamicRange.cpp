@@ -4,6 +4,10 @@
 #include <cmath>
 #include <limits>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace tavrix::dsp {
 
 std::int32_t TruncateToInt32(double value) {
@@ -36,43 +40,84 @@ std::optional<double> MaximumScan::Value() const {
 namespace {
 
 constexpr std::size_t kBlock = 64;
-// A part this close to a whole number can round onto it when added to a sum below 2^31, whose
-// spacing of doubles is at most 2^-22.
-constexpr double kPartBound = 1.0 - 1.0 / (1 << 20);
+// A double sum below 2^31 lies within 2^-22 of the exact one, so it can round onto a whole
+// number only from a part (the distance of a value above its floor) this close to 0 or 1.
+constexpr double kPartLow = 1.0 / (1 << 20);
+constexpr double kPartHigh = 1.0 - kPartLow;
+constexpr double kLargestFinite = std::numeric_limits<double>::max();
 
-// Adds a block of values at once where adding them one at a time could neither change the
-// sum's sign nor saturate it: truncation then takes each value's floor (sum above zero) or
-// ceiling (below) whatever the sum, so the block adds the sum of those. False, adding nothing,
-// when that does not hold, or a value is not finite, or a part lies so close to the next whole
-// number that the double sum could round onto it.
+#ifdef __SSE2__
+// Adds a block of values as one at a time would, without a double conversion in the chain of
+// additions: a truncated sum s + v is s + floor(v) when that is not negative, else one more
+// when v has a part. When the sum cannot change sign within the block (far from zero) the
+// floors, or the ceilings, add up all at once. False, adding nothing, when a value is not
+// finite, the sum could saturate, or a part lies so close to a whole number that the double
+// sum could round onto it.
 bool AddBlock(const double* v, std::int32_t& sum) {
-    double largest = 0;
-    for (std::size_t k = 0; k < kBlock; ++k) {
-        if (!std::isfinite(v[k]))
-            return false;
-        largest = std::max(largest, std::abs(v[k]));
+    // Two values at a time: finite, largest magnitude, floor and part.
+    const __m128d sign = _mm_set1_pd(-0.0);
+    const __m128d one = _mm_set1_pd(1.0);
+    const __m128d zero = _mm_setzero_pd();
+    __m128d finite = _mm_castsi128_pd(_mm_set1_epi32(-1));
+    __m128d largest = zero;
+    for (std::size_t k = 0; k < kBlock; k += 2) {
+        const __m128d a = _mm_andnot_pd(sign, _mm_loadu_pd(v + k));
+        finite = _mm_and_pd(finite, _mm_cmple_pd(a, _mm_set1_pd(kLargestFinite))); // NaN fails
+        largest = _mm_max_pd(largest, a);
     }
-    // Each addition moves the sum by at most largest + 1.
-    const double reach = static_cast<double>(kBlock) * (largest + 1);
-    const double s = sum;
+    if (_mm_movemask_pd(finite) != 3)
+        return false;
+    const double big =
+        std::max(_mm_cvtsd_f64(largest), _mm_cvtsd_f64(_mm_unpackhi_pd(largest, largest)));
+    // Each addition moves the sum by at most big + 1.
+    const double reach = static_cast<double>(kBlock) * (big + 1);
     constexpr double top = std::numeric_limits<std::int32_t>::max();
-    const bool up = s >= reach && s + reach < top;
-    const bool down = s <= -reach && s - reach > -top;
-    if (!up && !down)
+    if (std::abs(static_cast<double>(sum)) + reach >= top)
         return false;
-    std::int64_t added = 0;
-    double part = 0;
-    for (std::size_t k = 0; k < kBlock; ++k) {
-        const double truncated = static_cast<double>(static_cast<std::int32_t>(v[k]));
-        const double whole = up ? truncated - (v[k] < truncated) : truncated + (v[k] > truncated);
-        part = std::max(part, std::abs(v[k] - whole));
-        added += static_cast<std::int64_t>(whole);
+
+    std::int32_t floors[kBlock];
+    std::int32_t parted[kBlock]; // 1 where the value is not whole
+    __m128d nearWhole = zero;
+    for (std::size_t k = 0; k < kBlock; k += 2) {
+        const __m128d x = _mm_loadu_pd(v + k);
+        const __m128d truncated = _mm_cvtepi32_pd(_mm_cvttpd_epi32(x));
+        const __m128d floor = _mm_sub_pd(truncated, _mm_and_pd(_mm_cmplt_pd(x, truncated), one));
+        const __m128d part = _mm_sub_pd(x, floor);
+        const __m128d hasPart = _mm_cmpgt_pd(part, zero);
+        nearWhole = _mm_or_pd(
+            nearWhole, _mm_and_pd(hasPart, _mm_or_pd(_mm_cmplt_pd(part, _mm_set1_pd(kPartLow)),
+                                                     _mm_cmpgt_pd(part, _mm_set1_pd(kPartHigh)))));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(floors + k), _mm_cvttpd_epi32(floor));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(parted + k),
+                         _mm_cvttpd_epi32(_mm_and_pd(hasPart, one)));
     }
-    if (part >= kPartBound)
+    if (_mm_movemask_pd(nearWhole) != 0)
         return false;
-    sum = static_cast<std::int32_t>(sum + added);
+
+    std::int32_t s = sum;
+    if (static_cast<double>(s) >= reach || static_cast<double>(s) <= -reach) {
+        const std::int32_t down = s < 0;
+        std::int32_t added = 0;
+        for (std::size_t k = 0; k < kBlock; ++k)
+            added += floors[k] + (parted[k] & -down);
+        s += added;
+    } else {
+        // A negative sum takes the value's ceiling: its floor plus one where it has a part.
+        for (std::size_t k = 0; k < kBlock; ++k) {
+            const std::int32_t t = s + floors[k];
+            s = t + (parted[k] & (t >> 31));
+        }
+    }
+    sum = s;
     return true;
 }
+
+#else
+// Without SSE2 every value takes the plain way.
+bool AddBlock(const double*, std::int32_t&) {
+    return false;
+}
+#endif
 
 } // namespace
 
@@ -81,13 +126,15 @@ void TruncatedMeanScan::Add(Span<const double> values) {
     const std::size_t n = values.size();
     std::size_t i = 0;
     while (i < n) {
-        // Blocks break the chain of dependent additions (4 ns a value on a large map).
+        // Blocks keep the chain of dependent additions in integers (a double one costs 4 ns a
+        // value on a large map).
         if (n - i >= kBlock && AddBlock(v + i, sum_)) {
             count_ += static_cast<std::int64_t>(kBlock);
             i += kBlock;
             continue;
         }
-        // One at a time: a block would not keep the sum's sign, or holds a dead value.
+        // One at a time: the block holds a dead value, a part a hair from a whole number, or
+        // a sum near saturation.
         const std::size_t end = std::min(n, i + kBlock);
         for (; i < end; ++i) {
             if (!std::isfinite(v[i]))

@@ -165,7 +165,7 @@ bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock& frame, R
     options.rows = map ? dsp::MapRows::NearFirst : dsp::MapRows::FarFirst;
     if (!mapper)
         mapper = std::make_unique<dsp::FmcwRangeVelocityMapper>();
-    std::vector<double> values(dsp::kMapValues);
+    std::vector<double> values = takeMapValues();
     if (!mapper->Process(frame, s.samplesPerSweep(), s.sweepCount, options, values))
         return false;
     if (map) {
@@ -177,7 +177,25 @@ bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock& frame, R
         return true;
     }
     out.values.resize(dsp::kDopplerBins);
-    return dsp::VelocityProfile(values, out.values);
+    const bool made = dsp::VelocityProfile(values, out.values);
+    ReturnMapValues(std::move(values));
+    return made;
+}
+
+void Pipeline::ReturnMapValues(std::vector<double>&& spent) {
+    if (spent.size() != dsp::kMapValues)
+        return;
+    const std::lock_guard<std::mutex> guard(spareLock);
+    spareMapValues = std::move(spent);
+}
+
+std::vector<double> Pipeline::takeMapValues() {
+    {
+        const std::lock_guard<std::mutex> guard(spareLock);
+        if (spareMapValues.size() == dsp::kMapValues)
+            return std::move(spareMapValues);
+    }
+    return std::vector<double>(dsp::kMapValues);
 }
 
 bool Pipeline::processCw(const Settings& s, SampleBlock& frame, Result& out) {

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -74,6 +75,10 @@ public:
     bool Process(const Settings& s, SampleBlock& frame, Result& out);
     // The next frame starts the clutter history afresh (the parameters changed).
     void ResetClutter() { clutterReset = true; }
+    // A map's values the caller is done with (any thread): the next map is written into them
+    // instead of into 4 MB fresh from the system, zeroed and faulted in page by page. Values
+    // of another size are dropped.
+    void ReturnMapValues(std::vector<double>&& spent);
 
 private:
     bool processFmcwRange(const Settings& s, SampleBlock& frame, Result& out);
@@ -82,6 +87,7 @@ private:
     bool processFsk(const Settings& s, SampleBlock& frame, Result& out);
     void cancelClutter(const Settings& s, SampleBlock& frame);
     const dsp::ComplexVector& rangeWeights(std::size_t count);
+    std::vector<double> takeMapValues();
 
     bool clutterReset = true;
     dsp::ComplexVector clutterReference;
@@ -92,6 +98,8 @@ private:
     dsp::ComplexVector weights;
     dsp::FmcwRangeProfiler profiler;
     std::unique_ptr<dsp::FmcwRangeVelocityMapper> mapper; // large: made when first needed
+    std::mutex spareLock;
+    std::vector<double> spareMapValues;
 };
 
 } // namespace tavrix::radar

@@ -81,11 +81,13 @@ TEST(AutoDynamicRange, TheSumOfALargeMapIsTheOneOfAddingOneValueAtATime) {
         std::vector<double> map(20000);
         for (double& v : map)
             v = level(rng);
-        // Parts a hair from the next whole number, and dead cells.
+        // Parts a hair from the next whole number, whole numbers and dead cells.
         for (std::size_t i = 300; i < map.size(); i += 997)
             map[i] = std::floor(map[i]) + 1 - 1e-13;
         for (std::size_t i = 700; i < map.size(); i += 1999)
             map[i] = std::ceil(map[i]) - 1 + 1e-13;
+        for (std::size_t i = 900; i < map.size(); i += 1499)
+            map[i] = std::round(map[i]);
         map[5000] = kNaN;
         map[9000] = -kInf;
         TruncatedMeanScan scan;

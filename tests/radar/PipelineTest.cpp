@@ -193,6 +193,32 @@ TEST(PipelineMap, ShowsMovingTargetsWhereTheyAreAndWallsOnlyWithoutDcSubtraction
     }
 }
 
+TEST(PipelineMap, ValuesHandedBackHoldTheNextMapWithNothingOfTheirOwnShowing) {
+    // Two boards of one scene read the same frames; only one is handed its values back.
+    const std::vector<sim::SceneTarget> targets{target(40.0, 6.0, 1500)};
+    Board reused(kAlder, targets), fresh(kAlder, targets);
+    for (Board* b : {&reused, &fresh}) {
+        b->settings.displayMode = radar::kRangeVelocityMap;
+        b->openWindows();
+        b->run();
+    }
+    std::vector<double> spent = std::move(reused.result.values);
+    std::fill(spent.begin(), spent.end(), 1e9);
+    const double* buffer = spent.data();
+    reused.pipeline.ReturnMapValues(std::move(spent));
+    reused.run();
+    fresh.run();
+    EXPECT_EQ(reused.result.values.data(), buffer);
+    EXPECT_EQ(reused.result.values, fresh.result.values);
+    EXPECT_EQ(reused.result.mapAutoMaximum, fresh.result.mapAutoMaximum);
+
+    // Values of another size are no place for a map.
+    reused.pipeline.ReturnMapValues(std::vector<double>(kDopplerBins, 1e9));
+    reused.run();
+    fresh.run();
+    EXPECT_EQ(reused.result.values, fresh.result.values);
+}
+
 TEST(PipelineCw, SpectrumShowsTheTargetOnEitherSideOfZero) {
     // Elm, 128 samples in 0.5 ms: fs = 256 kHz, decimated by 128; at 25 GHz that spans
     // vCW = (fs / 128) c / (4 f0). 1024 sweeps give 1024 decimated samples, a bin each.
