@@ -136,6 +136,28 @@ std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
     return words;
 }
 
+namespace {
+
+// Whether a pair in [from, to) of `pairs` carries the frame flag: four pairs at a time, so
+// the sweeps without a stray flag, nearly all of them, cost next to nothing.
+bool AnyPairFlagged(const std::uint8_t* pairs, std::size_t from, std::size_t to) {
+    std::size_t i = from;
+#ifdef TAVRIX_FRAME_SSE2
+    __m128i seen = _mm_setzero_si128();
+    for (; i + 4 <= to; i += 4)
+        seen = _mm_or_si128(seen, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4 * i)));
+    // The flagged word is the low half of each pair's 32-bit lane.
+    if (_mm_movemask_epi8(_mm_and_si128(seen, _mm_set1_epi32(kFrameFlag))) != 0)
+        return true;
+#endif
+    for (; i < to; ++i)
+        if (WordAt(pairs, 2 * i) & kFrameFlag)
+            return true;
+    return false;
+}
+
+} // namespace
+
 FrameCheck CheckFrame(const std::uint8_t* bytes, std::size_t byteCount, std::size_t sync,
                       std::size_t count, std::size_t samplesPerSweep) {
     FrameCheck check;
@@ -148,6 +170,8 @@ FrameCheck CheckFrame(const std::uint8_t* bytes, std::size_t byteCount, std::siz
     // Sweep by sweep, so no division per word; a sweep's first word may carry the flag.
     for (std::size_t start = 0; start < pairs; start += samplesPerSweep) {
         const std::size_t end = std::min(pairs, start + samplesPerSweep);
+        if (!AnyPairFlagged(bytes + 2 * sync, start + 1, end))
+            continue;
         for (std::size_t i = start + 1; i < end; ++i) {
             if (WordAt(bytes, sync + 2 * i) & kFrameFlag) {
                 ++check.strayFlags;

@@ -48,6 +48,34 @@ TEST(FrameStream, SizesWordsAndFlagsInsideSweeps) {
     EXPECT_EQ(check.sweepsAfterStray, 2u);
 }
 
+// Long sweeps at every alignment: a stray flag anywhere inside a sweep is found, in a whole
+// sweep or in the last one cut short, and none at a sweep's start is.
+TEST(FrameStream, StrayFlagsAreFoundWhereverTheyFallInLongSweeps) {
+    std::mt19937 random(7);
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::size_t n = 5 + random() % 60, count = n * 3 + random() % n;
+        const std::size_t sync = kSyncSearchStartWord + trial % 4;
+        std::vector<std::uint16_t> words(sync + 2 * count);
+        for (auto& w : words)
+            w = static_cast<std::uint16_t>(random() & 0x7FFF);
+        for (std::size_t start = 0; start < count; start += n)
+            words[sync + 2 * start] |= random() % 2 ? kFrameFlag : 0;
+        std::size_t strays = 0, first = count;
+        for (int k = trial % 3; k > 0; --k) {
+            const std::size_t pair = random() % count;
+            if (pair % n == 0 || words[sync + 2 * pair] & kFrameFlag)
+                continue;
+            words[sync + 2 * pair] |= kFrameFlag;
+            ++strays;
+            first = std::min(first, pair);
+        }
+        const Bytes bytes = fromWords(words);
+        const FrameCheck check = CheckFrame(bytes.data(), bytes.size(), sync, count, n);
+        ASSERT_EQ(check.strayFlags, strays) << "trial " << trial;
+        ASSERT_EQ(check.sweepsAfterStray, strays ? 3 - first / n : 0) << "trial " << trial;
+    }
+}
+
 // Every bit pattern and alignment, the block reused from one read to the next as the chains
 // reuse it; the last reads are large enough for the path that writes past the caches.
 TEST(FrameStream, AgreesWithWordByWordDecodingWhateverTheBitsAndAlignment) {
