@@ -82,34 +82,27 @@ std::int32_t RadarDevice::ReadFrame(SampleBlock& samples, std::int32_t count,
     UsbEndPoint* endpoint = streamEndpoint(inEndpoint);
     if (!bytes || !endpoint)
         return 0;
-    const auto needed = static_cast<std::size_t>(*bytes);
-    if (frameBufferBytes < needed) {
-        frameBuffer.reset();
-        frameBufferBytes = 0;
-        // Left uninitialised: the transfer fills what is decoded.
-        frameBuffer.reset(new (std::nothrow) std::uint8_t[needed]);
-        if (!frameBuffer)
-            return 0;
-        frameBufferBytes = needed;
-    }
-    std::uint8_t* const buffer = frameBuffer.get();
+    // Left uninitialised: the transfer fills what is decoded.
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[*bytes]);
+    if (!buffer)
+        return 0;
 
     endpoint->timeout = timeoutMs;
     std::uint32_t received = static_cast<std::uint32_t>(*bytes);
     if (stop) {
         // Slices short enough that a stop is felt long before anyone waits for it.
         constexpr std::uint32_t kStopSliceMs = 20;
-        std::unique_ptr<UsbRequest> request = endpoint->BeginTransfer(buffer, received);
+        std::unique_ptr<UsbRequest> request = endpoint->BeginTransfer(buffer.get(), received);
         const bool waited = endpoint->WaitForTransfer(request.get(), *stop, kStopSliceMs);
         const bool finished =
-            endpoint->FinishTransfer(buffer, received, std::move(request), nullptr);
+            endpoint->FinishTransfer(buffer.get(), received, std::move(request), nullptr);
         if (!waited || !finished)
             return 0;
-    } else if (!endpoint->Transfer(buffer, received)) {
+    } else if (!endpoint->Transfer(buffer.get(), received)) {
         return 0;
     }
     received = std::min(received, static_cast<std::uint32_t>(*bytes));
-    return DecodeFrame(buffer, received, count, samplesPerSweep, samples, check);
+    return DecodeFrame(buffer.get(), received, count, samplesPerSweep, samples, check);
 }
 
 bool RadarDevice::vendorRequest(bool in, std::uint16_t address, std::uint8_t* data,

@@ -83,10 +83,6 @@ private:
     bool vendorRequest(bool in, std::uint16_t address, std::uint8_t* data, std::uint32_t length);
 
     UsbDriver& driver;
-    // The last read's transfer buffer, kept for the next: a fresh one is faulted in page by
-    // page while the board's data arrive, 4 MB a frame at the largest map.
-    std::unique_ptr<std::uint8_t[]> frameBuffer;
-    std::size_t frameBufferBytes = 0;
 };
 
 // Validates the Intel HEX `text` and downloads it; true only when every record reached the
