@@ -16,6 +16,10 @@
 #include <system_error>
 #include <thread>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace tavrix::dsp {
 
 namespace {
@@ -26,6 +30,16 @@ namespace {
 constexpr std::size_t kSweepBlock = 16;
 constexpr std::size_t kHalfDoppler = kDopplerBins / 2;
 constexpr std::size_t kSweepBlocks = kMaxSweepCount / kSweepBlock;
+
+// Writes a Doppler matrix value past the caches: the matrix (8 MB at the largest map) is far
+// larger than them, so a normal store would first read in every line it fills.
+inline void StoreAround(Complex* to, Complex value) {
+#ifdef __SSE2__
+    _mm_stream_pd(reinterpret_cast<double*>(to), _mm_set_pd(value.imag(), value.real()));
+#else
+    *to = value;
+#endif
+}
 
 } // namespace
 
@@ -241,12 +255,15 @@ void FmcwRangeVelocityMapper::TransformSweeps(Lane& lane, const Complex* burst, 
                 x = Multiply(x, f);
             if (weights)
                 x = Multiply(x, w);
-            out[i] = x;
+            StoreAround(out + i, x);
             sumRe += x.real();
             sumIm += x.imag();
         }
         sums[k] = Complex(sumRe, sumIm);
     }
+#ifdef __SSE2__
+    _mm_sfence();
+#endif
 }
 
 void FmcwRangeVelocityMapper::TransformBins(Lane& lane, std::size_t block, std::size_t q,
