@@ -31,7 +31,7 @@ constexpr std::size_t kSweepBlock = 16;
 constexpr std::size_t kHalfDoppler = kDopplerBins / 2;
 constexpr std::size_t kSweepBlocks = kMaxSweepCount / kSweepBlock;
 
-// Writes a Doppler matrix value past the caches: the matrix (8 MB at the largest map) is far
+// Writes a value of the (aligned) Doppler matrix past the caches: the matrix, 8 MB, is far
 // larger than them, so a normal store would first read in every line it fills.
 inline void StoreAround(Complex* to, Complex value) {
 #ifdef __SSE2__

@@ -51,7 +51,7 @@ struct FrameOutcome {
 class AcquisitionWorker {
 public:
     // `source` and `pipeline` must outlive the worker; between Start() and Stop() they are
-    // the worker's alone (a recording's controls excepted).
+    // the worker's alone (a recording's controls and Pipeline::ReturnMapValues excepted).
     AcquisitionWorker(FrameSource& source, Pipeline& pipeline);
     FrameSource& Source() const { return source; }
     ~AcquisitionWorker();
