@@ -30,7 +30,19 @@ namespace {
 constexpr std::size_t kSweepBlock = 16;
 constexpr std::size_t kHalfDoppler = kDopplerBins / 2;
 constexpr std::size_t kSweepBlocks = kMaxSweepCount / kSweepBlock;
-constexpr std::uintptr_t kPrefetchBytes = 4096;
+
+// Asks for the line a page past `at`: the hardware's own prefetching stops at each 4 kB page,
+// and at the largest map the sweep block and the Doppler matrix come from memory, not from
+// the caches.
+inline void PrefetchPageAhead(const Complex* at) {
+#ifdef __SSE2__
+    constexpr std::uintptr_t kPage = 4096;
+    _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(at) + kPage),
+                 _MM_HINT_T0);
+#else
+    (void)at;
+#endif
+}
 
 // Writes a value of the (aligned) Doppler matrix past the caches: the matrix, 8 MB, is far
 // larger than them, so a normal store would first read in every line it fills.
@@ -198,13 +210,7 @@ void FmcwRangeVelocityMapper::CleanSweep(const Complex* sweep, std::size_t n,
     double sumRe0 = 0.0, sumRe1 = 0.0, sumIm0 = 0.0, sumIm1 = 0.0;
     std::size_t i = 0;
     for (; i + 2 <= n; i += 2) {
-#ifdef __SSE2__
-        // A page ahead: the hardware's own prefetching stops at each 4 kB page, and at the
-        // largest map the sweep block comes from memory, not from the caches.
-        _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(sweep + i) +
-                                                   kPrefetchBytes),
-                     _MM_HINT_T0);
-#endif
+        PrefetchPageAhead(sweep + i);
         const double w0 = w ? w[i] : 1.0, w1 = w ? w[i + 1] : 1.0;
         const double re0 = sweep[i].real() * w0, im0 = sweep[i].imag() * w0;
         const double re1 = sweep[i + 1].real() * w1, im1 = sweep[i + 1].imag() * w1;
@@ -289,8 +295,10 @@ void FmcwRangeVelocityMapper::TransformBins(Lane& lane, std::size_t block, std::
                 sum += blockSums_[b * kRangeBins + k];
             const double meanRe = sum.real() / static_cast<double>(q);
             const double meanIm = sum.imag() / static_cast<double>(q);
-            for (std::size_t s = 0; s < q; ++s)
+            for (std::size_t s = 0; s < q; ++s) {
+                PrefetchPageAhead(row + s);
                 row[s] = Complex(row[s].real() - meanRe, row[s].imag() - meanIm);
+            }
         }
         std::fill(row + q, row + kDopplerBins, Complex());
     }
