@@ -19,9 +19,11 @@ inline std::uint16_t WordAt(const std::uint8_t* bytes, std::size_t index) {
 constexpr std::size_t kStreamingPairs = std::size_t{1} << 18; // 4 MiB of samples
 #endif
 
-// `n` pairs (imaginary word with its flag, real word) from `pairs` into `out`.
-void ConvertPairs(const std::uint8_t* pairs, std::size_t n, std::complex<double>* out) {
+// `n` pairs (imaginary word with its flag, real word) from `pairs` into `out`; returns how
+// many of them carry the frame flag, counted on the way for the frame check.
+std::size_t ConvertPairs(const std::uint8_t* pairs, std::size_t n, std::complex<double>* out) {
     std::size_t i = 0;
+    std::size_t flagged = 0;
 #ifdef TAVRIX_FRAME_SSE2
     // Four pairs at a time; a pair read as one little-endian 32-bit lane holds the imaginary
     // word in its low half and the real word in its high half. A block far larger than the
@@ -29,9 +31,12 @@ void ConvertPairs(const std::uint8_t* pairs, std::size_t n, std::complex<double>
     auto* values = reinterpret_cast<double*>(out);
     const bool stream = n >= kStreamingPairs && reinterpret_cast<std::uintptr_t>(values) % 16 == 0;
     const __m128i imaginaryBits = _mm_set1_epi32(0x7FFF);
+    // Flags seen, per lane (a read holds far fewer than 2^32 pairs).
+    __m128i flags = _mm_setzero_si128();
     const auto convert = [&](auto store) {
         for (; i + 4 <= n; i += 4) {
             const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4 * i));
+            flags = _mm_add_epi32(flags, _mm_srli_epi32(_mm_slli_epi32(lanes, 16), 31));
             const __m128i real = _mm_srli_epi32(lanes, 16);
             const __m128i imaginary = _mm_and_si128(lanes, imaginaryBits);
             const __m128i first = _mm_unpacklo_epi32(real, imaginary);
@@ -49,12 +54,17 @@ void ConvertPairs(const std::uint8_t* pairs, std::size_t n, std::complex<double>
     } else {
         convert([](double* o, __m128d v) { _mm_storeu_pd(o, v); });
     }
+    std::uint32_t lanes[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), flags);
+    flagged = std::size_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
 #endif
     for (; i < n; ++i) {
-        const unsigned imag = WordAt(pairs, 2 * i) & 0x7FFFu;
+        const unsigned first = WordAt(pairs, 2 * i);
         const unsigned real = WordAt(pairs, 2 * i + 1);
-        out[i] = {static_cast<double>(real), static_cast<double>(imag)};
+        flagged += (first & kFrameFlag) != 0;
+        out[i] = {static_cast<double>(real), static_cast<double>(first & 0x7FFFu)};
     }
+    return flagged;
 }
 
 } // namespace
@@ -193,9 +203,18 @@ std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::
     const std::size_t n = std::min(wanted, pairs);
 
     samples.resize(n);
-    if (n > 0)
-        ConvertPairs(bytes + 2 * sync, n, samples.data());
-    if (check)
-        *check = CheckFrame(bytes, byteCount, sync, n, samplesPerSweep);
+    const std::size_t flagged = n > 0 ? ConvertPairs(bytes + 2 * sync, n, samples.data()) : 0;
+    if (check) {
+        // Every flag at a sweep's start: nothing inside a sweep to look for.
+        std::size_t atStarts = 0;
+        for (std::size_t start = 0; samplesPerSweep > 0 && start < n; start += samplesPerSweep)
+            atStarts += (WordAt(bytes, sync + 2 * start) & kFrameFlag) != 0;
+        if (samplesPerSweep > 0 && flagged == atStarts) {
+            *check = FrameCheck();
+            check->sweeps = n / samplesPerSweep;
+        } else {
+            *check = CheckFrame(bytes, byteCount, sync, n, samplesPerSweep);
+        }
+    }
     return static_cast<std::int32_t>(n);
 }

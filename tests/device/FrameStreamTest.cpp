@@ -73,6 +73,19 @@ TEST(FrameStream, StrayFlagsAreFoundWhereverTheyFallInLongSweeps) {
         const FrameCheck check = CheckFrame(bytes.data(), bytes.size(), sync, count, n);
         ASSERT_EQ(check.strayFlags, strays) << "trial " << trial;
         ASSERT_EQ(check.sweepsAfterStray, strays ? 3 - first / n : 0) << "trial " << trial;
+
+        // Decoding counts the flags on its way and looks closer only when one is inside a
+        // sweep; it must tell what the check tells from wherever the frame starts.
+        SampleBlock samples;
+        FrameCheck decoded;
+        const std::int32_t got = DecodeFrame(
+            bytes.data(), bytes.size(), static_cast<std::int32_t>(count), n, samples, &decoded);
+        const FrameCheck direct =
+            CheckFrame(bytes.data(), bytes.size(), FindSyncWord(bytes.data(), bytes.size(), n),
+                       static_cast<std::size_t>(got), n);
+        ASSERT_EQ(decoded.sweeps, direct.sweeps) << "trial " << trial;
+        ASSERT_EQ(decoded.strayFlags, direct.strayFlags) << "trial " << trial;
+        ASSERT_EQ(decoded.sweepsAfterStray, direct.sweepsAfterStray) << "trial " << trial;
     }
 }
 
