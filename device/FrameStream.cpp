@@ -148,22 +148,14 @@ std::size_t FindSyncWord(const std::uint8_t* bytes, std::size_t byteCount,
 
 namespace {
 
-// Whether a pair in [from, to) of `pairs` carries the frame flag: four pairs at a time, so
-// the sweeps without a stray flag, nearly all of them, cost next to nothing.
-bool AnyPairFlagged(const std::uint8_t* pairs, std::size_t from, std::size_t to) {
-    std::size_t i = from;
-#ifdef TAVRIX_FRAME_SSE2
-    __m128i seen = _mm_setzero_si128();
-    for (; i + 4 <= to; i += 4)
-        seen = _mm_or_si128(seen, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4 * i)));
-    // The flagged word is the low half of each pair's 32-bit lane.
-    if (_mm_movemask_epi8(_mm_and_si128(seen, _mm_set1_epi32(kFrameFlag))) != 0)
-        return true;
-#endif
-    for (; i < to; ++i)
-        if (WordAt(pairs, 2 * i) & kFrameFlag)
-            return true;
-    return false;
+// Flags on the first pairs of the sweeps of `n` pairs: where they are all there are, no sweep
+// holds one inside it.
+std::size_t FlagsAtSweepStarts(const std::uint8_t* pairs, std::size_t n,
+                               std::size_t samplesPerSweep) {
+    std::size_t flagged = 0;
+    for (std::size_t start = 0; start < n; start += samplesPerSweep)
+        flagged += (WordAt(pairs, 2 * start) & kFrameFlag) != 0;
+    return flagged;
 }
 
 } // namespace
@@ -180,8 +172,6 @@ FrameCheck CheckFrame(const std::uint8_t* bytes, std::size_t byteCount, std::siz
     // Sweep by sweep, so no division per word; a sweep's first word may carry the flag.
     for (std::size_t start = 0; start < pairs; start += samplesPerSweep) {
         const std::size_t end = std::min(pairs, start + samplesPerSweep);
-        if (!AnyPairFlagged(bytes + 2 * sync, start + 1, end))
-            continue;
         for (std::size_t i = start + 1; i < end; ++i) {
             if (WordAt(bytes, sync + 2 * i) & kFrameFlag) {
                 ++check.strayFlags;
@@ -204,17 +194,11 @@ std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::
 
     samples.resize(n);
     const std::size_t flagged = n > 0 ? ConvertPairs(bytes + 2 * sync, n, samples.data()) : 0;
-    if (check) {
-        // Every flag at a sweep's start: nothing inside a sweep to look for.
-        std::size_t atStarts = 0;
-        for (std::size_t start = 0; samplesPerSweep > 0 && start < n; start += samplesPerSweep)
-            atStarts += (WordAt(bytes, sync + 2 * start) & kFrameFlag) != 0;
-        if (samplesPerSweep > 0 && flagged == atStarts) {
-            *check = FrameCheck();
-            check->sweeps = n / samplesPerSweep;
-        } else {
-            *check = CheckFrame(bytes, byteCount, sync, n, samplesPerSweep);
-        }
-    }
+    // The frame is walked again only when a flag came that no sweep opens with.
+    if (check)
+        *check = samplesPerSweep > 0 &&
+                         flagged == FlagsAtSweepStarts(bytes + 2 * sync, n, samplesPerSweep)
+                     ? FrameCheck{n / samplesPerSweep, 0, 0}
+                     : CheckFrame(bytes, byteCount, sync, n, samplesPerSweep);
     return static_cast<std::int32_t>(n);
 }

@@ -54,6 +54,13 @@ inline void StoreAround(Complex* to, Complex value) {
 #endif
 }
 
+// Orders the stores past the caches before the matrix is read by another thread.
+inline void FinishStoresAround() {
+#ifdef __SSE2__
+    _mm_sfence();
+#endif
+}
+
 } // namespace
 
 FmcwBurstScales ComputeFmcwBurstScales(std::uint32_t samplesPerSweep, double sweepTimeMs,
@@ -275,9 +282,7 @@ void FmcwRangeVelocityMapper::TransformSweeps(Lane& lane, const Complex* burst, 
         }
         sums[k] = Complex(sumRe, sumIm);
     }
-#ifdef __SSE2__
-    _mm_sfence();
-#endif
+    FinishStoresAround();
 }
 
 void FmcwRangeVelocityMapper::TransformBins(Lane& lane, std::size_t block, std::size_t q,
