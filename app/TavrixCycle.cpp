@@ -139,7 +139,7 @@ bool Tavrix::acquireFrame(const QString& failure, radar::Result& result, bool ra
         clutterReset = 0;
     }
     frameSettings = settings;
-    return pipeline->Process(settings, frame, result);
+    return pipeline->Process(settings, read.packed, frame, result);
 }
 
 void Tavrix::UpdateTimeScope(const radar::TimeScope& scope) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <utility>
 
 #if defined(__SSE2__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #include <emmintrin.h>
@@ -184,21 +186,70 @@ FrameCheck CheckFrame(const std::uint8_t* bytes, std::size_t byteCount, std::siz
     return check;
 }
 
+namespace {
+
+// The frame check of `n` pairs from the sync word on, of which `flagged` carry the flag: the
+// frame is walked again only when a flag came that no sweep opens with.
+FrameCheck CheckCountedFrame(const std::uint8_t* bytes, std::size_t byteCount, std::size_t sync,
+                             std::size_t n, std::size_t samplesPerSweep, std::size_t flagged) {
+    return samplesPerSweep > 0 &&
+                   flagged == FlagsAtSweepStarts(bytes + 2 * sync, n, samplesPerSweep)
+               ? FrameCheck{n / samplesPerSweep, 0, 0}
+               : CheckFrame(bytes, byteCount, sync, n, samplesPerSweep);
+}
+
+// Flags among `n` pairs, four pairs at a time where it can.
+std::size_t CountFlags(const std::uint8_t* pairs, std::size_t n) {
+    std::size_t i = 0;
+    std::size_t flagged = 0;
+#ifdef TAVRIX_FRAME_SSE2
+    const __m128i flagBit = _mm_set1_epi32(kFrameFlag);
+    __m128i flags = _mm_setzero_si128(); // per lane: a read holds far fewer than 2^32 pairs
+    for (; i + 4 <= n; i += 4) {
+        const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4 * i));
+        flags = _mm_sub_epi32(flags, _mm_cmpeq_epi32(_mm_and_si128(lanes, flagBit), flagBit));
+    }
+    std::uint32_t lanes[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), flags);
+    flagged = std::size_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
+#endif
+    for (; i < n; ++i)
+        flagged += (WordAt(pairs, 2 * i) & kFrameFlag) != 0;
+    return flagged;
+}
+
+// Pairs of a read of `byteCount` bytes from `sync` on, at most `count`.
+std::size_t PairsFrom(std::size_t byteCount, std::size_t sync, std::int32_t count) {
+    const std::size_t words = byteCount / 2;
+    const std::size_t pairs = words > sync ? (words - sync) / 2 : 0;
+    return std::min(count > 0 ? static_cast<std::size_t>(count) : 0, pairs);
+}
+
+} // namespace
+
 std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::int32_t count,
                          std::size_t samplesPerSweep, SampleBlock& samples, FrameCheck* check) {
-    const std::size_t words = byteCount / 2;
     const std::size_t sync = FindSyncWord(bytes, byteCount, samplesPerSweep);
-    const std::size_t pairs = words > sync ? (words - sync) / 2 : 0;
-    const std::size_t wanted = count > 0 ? static_cast<std::size_t>(count) : 0;
-    const std::size_t n = std::min(wanted, pairs);
-
+    const std::size_t n = PairsFrom(byteCount, sync, count);
     samples.resize(n);
     const std::size_t flagged = n > 0 ? ConvertPairs(bytes + 2 * sync, n, samples.data()) : 0;
-    // The frame is walked again only when a flag came that no sweep opens with.
     if (check)
-        *check = samplesPerSweep > 0 &&
-                         flagged == FlagsAtSweepStarts(bytes + 2 * sync, n, samplesPerSweep)
-                     ? FrameCheck{n / samplesPerSweep, 0, 0}
-                     : CheckFrame(bytes, byteCount, sync, n, samplesPerSweep);
+        *check = CheckCountedFrame(bytes, byteCount, sync, n, samplesPerSweep, flagged);
     return static_cast<std::int32_t>(n);
+}
+
+std::int32_t LocateFrame(std::unique_ptr<std::uint8_t[]> bytes, std::size_t byteCount,
+                         std::int32_t count, std::size_t samplesPerSweep, PackedFrame& frame,
+                         FrameCheck* check) {
+    frame.sync = FindSyncWord(bytes.get(), byteCount, samplesPerSweep);
+    frame.count = PairsFrom(byteCount, frame.sync, count);
+    frame.bytes = std::move(bytes);
+    if (check)
+        *check = CheckCountedFrame(frame.bytes.get(), byteCount, frame.sync, frame.count,
+                                   samplesPerSweep, CountFlags(frame.pairs(), frame.count));
+    return static_cast<std::int32_t>(frame.count);
+}
+
+void ConvertFramePairs(const std::uint8_t* pairs, std::size_t n, std::complex<double>* samples) {
+    ConvertPairs(pairs, n, samples);
 }

@@ -3,6 +3,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -50,3 +51,21 @@ FrameCheck CheckFrame(const std::uint8_t* bytes, std::size_t byteCount, std::siz
 std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::int32_t count,
                          std::size_t samplesPerSweep, SampleBlock& samples,
                          FrameCheck* check = nullptr);
+
+// A frame as the board sent it, not yet converted: a chain that converts each sweep as it
+// works on it spares writing and reading again 16 bytes a sample.
+struct PackedFrame {
+    std::unique_ptr<std::uint8_t[]> bytes; // the whole read
+    std::size_t sync = 0;                  // word index of the first pair
+    std::size_t count = 0;                 // pairs delivered
+    const std::uint8_t* pairs() const { return bytes.get() + 2 * sync; }
+};
+
+// What DecodeFrame does but the conversion: takes the read's `byteCount` bytes into `frame`,
+// finds its sync word and looks at its flags. Returns the number of pairs it holds.
+std::int32_t LocateFrame(std::unique_ptr<std::uint8_t[]> bytes, std::size_t byteCount,
+                         std::int32_t count, std::size_t samplesPerSweep, PackedFrame& frame,
+                         FrameCheck* check = nullptr);
+
+// `n` pairs from `pairs` on into samples, as DecodeFrame converts them.
+void ConvertFramePairs(const std::uint8_t* pairs, std::size_t n, std::complex<double>* samples);

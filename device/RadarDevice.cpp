@@ -75,20 +75,21 @@ std::int32_t RadarDevice::WriteBlock(const std::uint8_t* data, std::int32_t leng
     return static_cast<std::int32_t>(std::min<std::uint32_t>(moved, length));
 }
 
-std::int32_t RadarDevice::ReadFrame(SampleBlock& samples, std::int32_t count,
-                                    std::uint32_t timeoutMs, std::uint32_t samplesPerSweep,
-                                    const std::atomic<bool>* stop, FrameCheck* check) {
+std::unique_ptr<std::uint8_t[]> RadarDevice::readTransfer(std::int32_t count,
+                                                          std::uint32_t timeoutMs,
+                                                          const std::atomic<bool>* stop,
+                                                          std::uint32_t& received) {
     const std::optional<std::int32_t> bytes = FrameTransferBytes(count);
     UsbEndPoint* endpoint = streamEndpoint(inEndpoint);
     if (!bytes || !endpoint)
-        return 0;
+        return nullptr;
     // Left uninitialised: the transfer fills what is decoded.
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[*bytes]);
     if (!buffer)
-        return 0;
+        return nullptr;
 
     endpoint->timeout = timeoutMs;
-    std::uint32_t received = static_cast<std::uint32_t>(*bytes);
+    received = static_cast<std::uint32_t>(*bytes);
     if (stop) {
         // Slices short enough that a stop is felt long before anyone waits for it.
         constexpr std::uint32_t kStopSliceMs = 20;
@@ -97,12 +98,32 @@ std::int32_t RadarDevice::ReadFrame(SampleBlock& samples, std::int32_t count,
         const bool finished =
             endpoint->FinishTransfer(buffer.get(), received, std::move(request), nullptr);
         if (!waited || !finished)
-            return 0;
+            return nullptr;
     } else if (!endpoint->Transfer(buffer.get(), received)) {
-        return 0;
+        return nullptr;
     }
     received = std::min(received, static_cast<std::uint32_t>(*bytes));
+    return buffer;
+}
+
+std::int32_t RadarDevice::ReadFrame(SampleBlock& samples, std::int32_t count,
+                                    std::uint32_t timeoutMs, std::uint32_t samplesPerSweep,
+                                    const std::atomic<bool>* stop, FrameCheck* check) {
+    std::uint32_t received = 0;
+    const std::unique_ptr<std::uint8_t[]> buffer = readTransfer(count, timeoutMs, stop, received);
+    if (!buffer)
+        return 0;
     return DecodeFrame(buffer.get(), received, count, samplesPerSweep, samples, check);
+}
+
+std::int32_t RadarDevice::ReadPackedFrame(PackedFrame& frame, std::int32_t count,
+                                          std::uint32_t timeoutMs, std::uint32_t samplesPerSweep,
+                                          const std::atomic<bool>* stop, FrameCheck* check) {
+    std::uint32_t received = 0;
+    std::unique_ptr<std::uint8_t[]> buffer = readTransfer(count, timeoutMs, stop, received);
+    if (!buffer)
+        return 0;
+    return LocateFrame(std::move(buffer), received, count, samplesPerSweep, frame, check);
 }
 
 bool RadarDevice::vendorRequest(bool in, std::uint16_t address, std::uint8_t* data,

@@ -65,6 +65,12 @@ public:
     std::int32_t ReadFrame(SampleBlock& samples, std::int32_t count, std::uint32_t timeoutMs,
                            std::uint32_t samplesPerSweep, const std::atomic<bool>* stop = nullptr,
                            FrameCheck* check = nullptr);
+    // ReadFrame without the conversion: `frame` takes the read and where its pairs lie.
+    // Returns the number of pairs, 0 with `frame` untouched as ReadFrame leaves `samples`.
+    std::int32_t ReadPackedFrame(PackedFrame& frame, std::int32_t count, std::uint32_t timeoutMs,
+                                 std::uint32_t samplesPerSweep,
+                                 const std::atomic<bool>* stop = nullptr,
+                                 FrameCheck* check = nullptr);
 
     std::vector<DeviceIdentity> devices;
     // Boards of the last EnumerateDevices that the system would not let us open.
@@ -80,6 +86,11 @@ public:
 
 private:
     bool isRadarBoard() const;
+    // The IN transfer of a read of `count` samples; null when it cannot be sized or made, or
+    // fails. `received`: the bytes it holds.
+    std::unique_ptr<std::uint8_t[]> readTransfer(std::int32_t count, std::uint32_t timeoutMs,
+                                                 const std::atomic<bool>* stop,
+                                                 std::uint32_t& received);
     bool vendorRequest(bool in, std::uint16_t address, std::uint8_t* data, std::uint32_t length);
 
     UsbDriver& driver;

@@ -244,7 +244,8 @@ void FmcwRangeVelocityMapper::CleanSweep(const Complex* sweep, std::size_t n,
         CorrectAmplitude(Span<Complex>(row, n), static_cast<std::uint32_t>(n), 1);
 }
 
-void FmcwRangeVelocityMapper::TransformSweeps(Lane& lane, const Complex* burst, std::size_t block,
+template <typename SweepAt>
+void FmcwRangeVelocityMapper::TransformSweeps(Lane& lane, const SweepAt& sweepAt, std::size_t block,
                                               std::size_t q, std::size_t n,
                                               const RangeVelocityOptions& options) {
     const std::size_t first = block * kSweepBlock;
@@ -253,7 +254,7 @@ void FmcwRangeVelocityMapper::TransformSweeps(Lane& lane, const Complex* burst, 
     // transform skips the buffering that it does in place.
     for (std::size_t i = 0; i < count; ++i) {
         Complex* row = lane.scratch.data() + i * kFmcwFftSize;
-        CleanSweep(burst + (first + i) * n, n, options, row);
+        CleanSweep(sweepAt(first + i, row), n, options, row);
         std::fill(row + n, row + kFmcwFftSize, Complex());
     }
     FftRowsInto(Span<const Complex>(lane.scratch.data(), count * kFmcwFftSize),
@@ -326,32 +327,56 @@ void FmcwRangeVelocityMapper::TransformBins(Lane& lane, std::size_t block, std::
     }
 }
 
-bool FmcwRangeVelocityMapper::Process(Span<const Complex> burst, std::uint32_t samplesPerSweep,
-                                      std::uint32_t sweeps, const RangeVelocityOptions& options,
-                                      Span<double> map) {
-    const std::size_t n = samplesPerSweep;
-    const std::size_t q = sweeps;
-    if (n < 1 || n > kFmcwFftSize || q < 1 || q > kMaxSweepCount || burst.size() < n * q ||
-        map.size() != kMapValues ||
-        (!options.rangeFilter.empty() && options.rangeFilter.size() < kFmcwFftSize) ||
-        (!options.rangeWeights.empty() && options.rangeWeights.size() < kRangeBins) ||
-        (!options.velocityFilter.empty() && options.velocityFilter.size() < kDopplerBins))
-        return false;
-
+template <typename SweepAt>
+void FmcwRangeVelocityMapper::Map(const SweepAt& sweepAt, std::size_t n, std::size_t q,
+                                  const RangeVelocityOptions& options, Span<double> map) {
     if (options.hammingWindow && windowLength_ != n) {
-        window_ = HammingWindow(samplesPerSweep);
+        window_ = HammingWindow(static_cast<std::uint32_t>(n));
         windowLength_ = n;
     }
 
     // Fast time: every sweep to its range profile, straight into the Doppler rows.
     ForEachBlock((q + kSweepBlock - 1) / kSweepBlock, [&](Lane& lane, std::size_t block) {
-        TransformSweeps(lane, burst.data(), block, q, n, options);
+        TransformSweeps(lane, sweepAt, block, q, n, options);
     });
     // Slow time, once every sweep is in: every range bin to its Doppler spectrum, then to one
     // row of the map; the bins go through the transform in blocks, like the sweeps.
     ForEachBlock((kRangeBins + kSweepBlock - 1) / kSweepBlock, [&](Lane& lane, std::size_t block) {
         TransformBins(lane, block, q, options, map);
     });
+}
+
+bool FmcwRangeVelocityMapper::Accepts(std::uint32_t samplesPerSweep, std::uint32_t sweeps,
+                                      const RangeVelocityOptions& options, Span<double> map) {
+    return samplesPerSweep >= 1 && samplesPerSweep <= kFmcwFftSize && sweeps >= 1 &&
+           sweeps <= kMaxSweepCount && map.size() == kMapValues &&
+           (options.rangeFilter.empty() || options.rangeFilter.size() >= kFmcwFftSize) &&
+           (options.rangeWeights.empty() || options.rangeWeights.size() >= kRangeBins) &&
+           (options.velocityFilter.empty() || options.velocityFilter.size() >= kDopplerBins);
+}
+
+bool FmcwRangeVelocityMapper::Process(Span<const Complex> burst, std::uint32_t samplesPerSweep,
+                                      std::uint32_t sweeps, const RangeVelocityOptions& options,
+                                      Span<double> map) {
+    const std::size_t n = samplesPerSweep;
+    if (!Accepts(samplesPerSweep, sweeps, options, map) || burst.size() < n * sweeps)
+        return false;
+    Map([&](std::size_t index, Complex*) { return burst.data() + index * n; }, n, sweeps, options,
+        map);
+    return true;
+}
+
+bool FmcwRangeVelocityMapper::Process(const SweepReader& read, std::uint32_t samplesPerSweep,
+                                      std::uint32_t sweeps, const RangeVelocityOptions& options,
+                                      Span<double> map) {
+    if (!read || !Accepts(samplesPerSweep, sweeps, options, map))
+        return false;
+    Map(
+        [&](std::size_t index, Complex* row) {
+            read(index, row);
+            return static_cast<const Complex*>(row);
+        },
+        samplesPerSweep, sweeps, options, map);
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -77,6 +78,14 @@ public:
     bool Process(Span<const Complex> burst, std::uint32_t samplesPerSweep, std::uint32_t sweeps,
                  const RangeVelocityOptions& options, Span<double> map);
 
+    // Writes the N samples of sweep `index` to `out`. Called from the mapper's threads at
+    // once, each with an `out` of its own.
+    using SweepReader = std::function<void(std::size_t index, Complex* out)>;
+    // The same map, each sweep read through `read` as it is needed (converted from another
+    // form, say) instead of taken from a burst held in memory.
+    bool Process(const SweepReader& read, std::uint32_t samplesPerSweep, std::uint32_t sweeps,
+                 const RangeVelocityOptions& options, Span<double> map);
+
 private:
     class Helpers;
     // What one thread works in.
@@ -86,9 +95,17 @@ private:
         std::vector<double> power;
     };
 
+    static bool Accepts(std::uint32_t samplesPerSweep, std::uint32_t sweeps,
+                        const RangeVelocityOptions& options, Span<double> map);
+    // `sweepAt(index, row)`: where sweep `index` lies, which may be `row` once written there.
+    template <typename SweepAt>
+    void Map(const SweepAt& sweepAt, std::size_t n, std::size_t q,
+             const RangeVelocityOptions& options, Span<double> map);
+    // `sweep` may be `row`.
     void CleanSweep(const Complex* sweep, std::size_t n, const RangeVelocityOptions& options,
                     Complex* row) const;
-    void TransformSweeps(Lane& lane, const Complex* burst, std::size_t block, std::size_t q,
+    template <typename SweepAt>
+    void TransformSweeps(Lane& lane, const SweepAt& sweepAt, std::size_t block, std::size_t q,
                          std::size_t n, const RangeVelocityOptions& options);
     void TransformBins(Lane& lane, std::size_t block, std::size_t q,
                        const RangeVelocityOptions& options, Span<double> map);

@@ -114,7 +114,8 @@ void AcquisitionWorker::run() {
         if (reset || read.jumped)
             pipeline.ResetClutter();
         if (!outcome.readFailed)
-            outcome.processed = pipeline.Process(outcome.settings, frame, outcome.result);
+            outcome.processed =
+                pipeline.Process(outcome.settings, read.packed, frame, outcome.result);
         outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
         const std::lock_guard<std::mutex> guard(lock);

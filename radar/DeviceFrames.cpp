@@ -9,8 +9,11 @@ FrameRead DeviceFrames::Read(const Settings& settings, const FrameRequest& reque
     const CommandBlockBytes block = CommandBlock(settings.operatingWord());
     device.WriteBlock(block.data(), static_cast<std::int32_t>(block.size()));
     FrameRead read;
-    read.received = device.ReadFrame(frame, request.count, request.timeoutMs,
-                                     request.samplesPerSweep, &stop, &read.check);
+    read.received = request.packed
+                        ? device.ReadPackedFrame(read.packed, request.count, request.timeoutMs,
+                                                 request.samplesPerSweep, &stop, &read.check)
+                        : device.ReadFrame(frame, request.count, request.timeoutMs,
+                                           request.samplesPerSweep, &stop, &read.check);
     return read;
 }
 

@@ -28,13 +28,16 @@ struct FrameRead {
     std::string failure;     // why a read came back short, when the source can say
     // Nothing to read now (a recording paused, or played to its end): not a failure; ask again.
     bool idle = false;
+    // A board's frame still in its pairs, when the request asked for that (FrameRequest::packed);
+    // `frame` is then left as it was. Sources that cannot deliver pairs fill `frame`.
+    PackedFrame packed;
 };
 
 class FrameSource {
 public:
     virtual ~FrameSource() = default;
-    // Reads one frame of `request` under `settings` into `frame`, or says it is idle. Gives up
-    // soon after `stop` is set (what it returns then is not used).
+    // Reads one frame of `request` under `settings` into `frame` (or FrameRead::packed), or
+    // says it is idle. Gives up soon after `stop` is set (what it returns then is not used).
     virtual FrameRead Read(const Settings& settings, const FrameRequest& request,
                            SampleBlock& frame, const std::atomic<bool>& stop) = 0;
 };

@@ -34,6 +34,13 @@ FrameRequest BurstRequest(std::uint32_t samplesPerSweep, const Scales& scales) {
     return r;
 }
 
+// Chains that can take a frame in the board's pairs; clutter cancelling needs the whole frame
+// converted.
+bool TakesPackedFrames(const Settings& s) {
+    return ChainFor(s.operatingMode, s.displayMode) == Chain::FmcwRangeVelocity &&
+           s.clutter == dsp::ClutterMode::Disabled;
+}
+
 } // namespace
 
 Chain ChainFor(int operatingMode, int displayMode) {
@@ -68,8 +75,11 @@ std::optional<FrameRequest> Pipeline::Request(const Settings& s) {
         r.sampleRate = s.sampleRate();
         return r;
     }
-    case Chain::FmcwRangeVelocity:
-        return BurstRequest(n, dsp::ComputeFmcwBurstScales(n, t, s.sweepCount));
+    case Chain::FmcwRangeVelocity: {
+        FrameRequest r = BurstRequest(n, dsp::ComputeFmcwBurstScales(n, t, s.sweepCount));
+        r.packed = TakesPackedFrames(s);
+        return r;
+    }
     case Chain::Cw:
         return BurstRequest(n, dsp::ComputeCwScales(n, t, s.sweepCount, s.centerFrequency()));
     case Chain::Fsk:
@@ -89,7 +99,7 @@ bool Pipeline::Process(const Settings& s, SampleBlock& frame, Result& out) {
         made = processFmcwRange(s, frame, out);
         break;
     case Chain::FmcwRangeVelocity:
-        made = processFmcwRangeVelocity(s, frame, out);
+        made = processFmcwRangeVelocity(s, &frame, nullptr, out);
         break;
     case Chain::Cw:
         made = processCw(s, frame, out);
@@ -100,6 +110,25 @@ bool Pipeline::Process(const Settings& s, SampleBlock& frame, Result& out) {
     case Chain::None:
         break;
     }
+    return detect(s, made, out);
+}
+
+bool Pipeline::Process(const Settings& s, const PackedFrame& packed, SampleBlock& frame,
+                       Result& out) {
+    if (!packed.bytes)
+        return Process(s, frame, out);
+    if (!TakesPackedFrames(s)) {
+        frame.resize(packed.count);
+        if (packed.count > 0)
+            ConvertFramePairs(packed.pairs(), packed.count, frame.data());
+        return Process(s, frame, out);
+    }
+    out = Result();
+    out.chain = Chain::FmcwRangeVelocity;
+    return detect(s, processFmcwRangeVelocity(s, nullptr, &packed, out), out);
+}
+
+bool Pipeline::detect(const Settings& s, bool made, Result& out) const {
     if (made && s.detector.enabled)
         out.detections = DetectTargets(out, s, s.detector);
     return made;
@@ -141,10 +170,12 @@ bool Pipeline::processFmcwRange(const Settings& s, SampleBlock& frame, Result& o
     return profiler.Process(frame, options, out.values);
 }
 
-bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock& frame, Result& out) {
+bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock* frame,
+                                        const PackedFrame* packed, Result& out) {
     const double rmax = s.maxRange();
     const double vmax = s.maxVelocity();
-    cancelClutter(s, frame);
+    if (frame)
+        cancelClutter(s, *frame);
 
     dsp::RangeVelocityOptions options;
     options.hammingWindow = s.hammingWindow;
@@ -166,8 +197,22 @@ bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock& frame, R
     if (!mapper)
         mapper = std::make_unique<dsp::FmcwRangeVelocityMapper>();
     std::vector<double> values = takeMapValues();
-    if (!mapper->Process(frame, s.samplesPerSweep(), s.sweepCount, options, values))
+    const std::uint32_t n = s.samplesPerSweep();
+    bool mapped = false;
+    if (frame) {
+        mapped = mapper->Process(*frame, n, s.sweepCount, options, values);
+    } else if (packed->count >= std::size_t{n} * s.sweepCount) {
+        const std::uint8_t* pairs = packed->pairs();
+        mapped = mapper->Process(
+            [pairs, n](std::size_t sweep, dsp::Complex* samples) {
+                ConvertFramePairs(pairs + std::size_t{4} * n * sweep, n, samples);
+            },
+            n, s.sweepCount, options, values);
+    }
+    if (!mapped) {
+        ReturnMapValues(std::move(values));
         return false;
+    }
     if (map) {
         out.values = std::move(values);
         if (s.autoMaximum)

@@ -33,6 +33,9 @@ struct FrameRequest {
     std::uint32_t timeoutMs = 0;
     double sampleRate = 0.0;
     std::uint32_t samplesPerSweep = 0;
+    // The chain takes the board's pairs as they came (a PackedFrame): a board's source may
+    // deliver them so.
+    bool packed = false;
 };
 
 // The raw I and Q of the time scope, after the cleaning the chain applies.
@@ -73,6 +76,10 @@ public:
     // Turns a frame of Request(s).count samples into `out`. False (with `out` unusable) when
     // the chain refuses the frame's shape.
     bool Process(const Settings& s, SampleBlock& frame, Result& out);
+    // The same for a frame in the board's pairs when `packed` holds a read, else in `frame`:
+    // the range-velocity chain converts each sweep as it transforms it; for any other chain
+    // the pairs are converted into `frame` first.
+    bool Process(const Settings& s, const PackedFrame& packed, SampleBlock& frame, Result& out);
     // The next frame starts the clutter history afresh (the parameters changed).
     void ResetClutter() { clutterReset = true; }
     // A map's values the caller is done with (any thread): the next map is written into them
@@ -82,10 +89,14 @@ public:
 
 private:
     bool processFmcwRange(const Settings& s, SampleBlock& frame, Result& out);
-    bool processFmcwRangeVelocity(const Settings& s, SampleBlock& frame, Result& out);
+    // From `frame`, or without one from `packed`.
+    bool processFmcwRangeVelocity(const Settings& s, SampleBlock* frame, const PackedFrame* packed,
+                                  Result& out);
     bool processCw(const Settings& s, SampleBlock& frame, Result& out);
     bool processFsk(const Settings& s, SampleBlock& frame, Result& out);
     void cancelClutter(const Settings& s, SampleBlock& frame);
+    // Adds the detections `s` asks for to a result made.
+    bool detect(const Settings& s, bool made, Result& out) const;
     const dsp::ComplexVector& rangeWeights(std::size_t count);
     std::vector<double> takeMapValues();
 

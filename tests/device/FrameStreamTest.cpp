@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <random>
 
 namespace {
@@ -86,6 +88,49 @@ TEST(FrameStream, StrayFlagsAreFoundWhereverTheyFallInLongSweeps) {
         ASSERT_EQ(decoded.sweeps, direct.sweeps) << "trial " << trial;
         ASSERT_EQ(decoded.strayFlags, direct.strayFlags) << "trial " << trial;
         ASSERT_EQ(decoded.sweepsAfterStray, direct.sweepsAfterStray) << "trial " << trial;
+
+        // Left in pairs, the frame is found and checked alike and converts to the same samples.
+        PackedFrame packed;
+        FrameCheck located;
+        std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[bytes.size()]);
+        std::copy(bytes.begin(), bytes.end(), copy.get());
+        ASSERT_EQ(LocateFrame(std::move(copy), bytes.size(), static_cast<std::int32_t>(count), n,
+                              packed, &located),
+                  got);
+        ASSERT_EQ(located.strayFlags, direct.strayFlags) << "trial " << trial;
+        ASSERT_EQ(located.sweepsAfterStray, direct.sweepsAfterStray) << "trial " << trial;
+        SampleBlock converted(packed.count);
+        ConvertFramePairs(packed.pairs(), packed.count, converted.data());
+        ASSERT_EQ(converted, samples) << "trial " << trial;
+    }
+
+    // Every sweep flagged and one stray past the sweeps the sync search looks at, in each lane
+    // of the counting and in the pairs left over: a miscount could pass for no stray at all.
+    constexpr std::size_t n = 4;
+    for (std::size_t count = 9 * n + 1; count < 10 * n; ++count) {
+        for (std::size_t stray = 8 * n + 1; stray < count; ++stray) {
+            if (stray % n == 0)
+                continue;
+            std::vector<std::uint16_t> words(kSyncSearchStartWord + 2 * count, 0x1234);
+            for (std::size_t pair = 0; pair < count; pair += n)
+                words[kSyncSearchStartWord + 2 * pair] |= kFrameFlag;
+            words[kSyncSearchStartWord + 2 * stray] |= kFrameFlag;
+            const Bytes bytes = fromWords(words);
+            std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[bytes.size()]);
+            std::copy(bytes.begin(), bytes.end(), copy.get());
+            PackedFrame packed;
+            FrameCheck located, decoded;
+            SampleBlock samples;
+            const auto wanted = static_cast<std::int32_t>(count);
+            ASSERT_EQ(LocateFrame(std::move(copy), bytes.size(), wanted, n, packed, &located),
+                      wanted);
+            ASSERT_EQ(DecodeFrame(bytes.data(), bytes.size(), wanted, n, samples, &decoded),
+                      wanted);
+            for (const FrameCheck& check : {located, decoded}) {
+                EXPECT_EQ(check.strayFlags, 1u) << count << " pairs, stray at " << stray;
+                EXPECT_EQ(check.sweepsAfterStray, 9 - stray / n) << count << ", " << stray;
+            }
+        }
     }
 }
 

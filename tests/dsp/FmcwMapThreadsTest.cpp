@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -72,6 +73,13 @@ TEST(FmcwRangeVelocityMap, MatchesThePlainChainUnderEveryOptionOnAnyThreadCount)
         // that only the very same arithmetic repeats.
         EXPECT_TRUE(SameBits(shared, alone));
         EXPECT_TRUE(SameBits(several, alone));
+        // Sweeps read one by one as the threads need them make the same map.
+        std::vector<double> read(kMapValues);
+        const auto sweep = [&burst, n = c.n](std::size_t index, Complex* out) {
+            std::copy_n(burst.begin() + static_cast<std::ptrdiff_t>(index * n), n, out);
+        };
+        ASSERT_TRUE(two.Process(sweep, c.n, c.q, options, read));
+        EXPECT_TRUE(SameBits(read, alone));
 
         const auto expected = tavrix::test::ReferenceRangeVelocityMap(burst, c.n, c.q, options);
         // Equal where the reference stands out of the rounding floor; below it both are floor.

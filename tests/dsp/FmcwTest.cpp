@@ -107,7 +107,14 @@ TEST(Fmcw, RefusesInputItCannotHoldTouchingNothing) {
     RangeVelocityOptions mapOptions;
     EXPECT_FALSE(mapper.Process(burst, 128, 9, mapOptions, map)); // more sweeps than samples
     EXPECT_FALSE(mapper.Process(ComplexVector(std::size_t{1025} * 8), 8, 1025, mapOptions, map));
+    // Sweeps read as needed: the same checks, and a reader there must be.
+    const FmcwRangeVelocityMapper::SweepReader ones = [](std::size_t, Complex* out) {
+        std::fill_n(out, 8, Complex(1.0, 1.0));
+    };
+    EXPECT_FALSE(mapper.Process(ones, 8, 1025, mapOptions, map));
+    EXPECT_FALSE(mapper.Process(FmcwRangeVelocityMapper::SweepReader(), 8, 8, mapOptions, map));
     mapOptions.velocityFilter = ComplexVector(1023);
     EXPECT_FALSE(mapper.Process(burst, 128, 8, mapOptions, map));
+    EXPECT_FALSE(mapper.Process(ones, 8, 8, mapOptions, map));
     EXPECT_EQ(map, std::vector<double>(kMapValues, 7.0));
 }

@@ -63,11 +63,16 @@ public:
                       static_cast<std::int32_t>(block.size()));
             const std::optional<radar::FrameRequest> request = radar::Pipeline::Request(settings);
             ASSERT_TRUE(request);
+            // As the acquisition worker reads: in pairs where the chain takes them.
             SampleBlock frame;
-            ASSERT_EQ(device.ReadFrame(frame, request->count, request->timeoutMs,
-                                       request->samplesPerSweep),
+            PackedFrame packed;
+            ASSERT_EQ(request->packed && readPacked
+                          ? device.ReadPackedFrame(packed, request->count, request->timeoutMs,
+                                                   request->samplesPerSweep)
+                          : device.ReadFrame(frame, request->count, request->timeoutMs,
+                                             request->samplesPerSweep),
                       request->count);
-            ASSERT_TRUE(pipeline.Process(settings, frame, result));
+            ASSERT_TRUE(pipeline.Process(settings, packed, frame, result));
             frameSeconds = request->count / request->sampleRate;
         }
     }
@@ -89,6 +94,7 @@ public:
     radar::Settings settings;
     radar::Pipeline pipeline;
     radar::Result result;
+    bool readPacked = true; // false: every frame converted as the board delivers it
 
 private:
     std::shared_ptr<sim::VirtualClock> clock = std::make_shared<sim::VirtualClock>();

@@ -219,6 +219,63 @@ TEST(PipelineMap, ValuesHandedBackHoldTheNextMapWithNothingOfTheirOwnShowing) {
     EXPECT_EQ(reused.result.values, fresh.result.values);
 }
 
+TEST(PipelineMap, FramesLeftInTheBoardsPairsGiveWhatConvertedOnesGive) {
+    // Two boards of one scene read the same frames; one has each converted whole.
+    const std::vector<sim::SceneTarget> targets{target(40.0, 6.0, 1500)};
+    Board packed(kAlder, targets), converted(kAlder, targets);
+    converted.readPacked = false;
+    const auto same = [&] {
+        packed.run();
+        converted.run();
+        EXPECT_EQ(packed.result.values, converted.result.values);
+        EXPECT_EQ(packed.result.mapAutoMinimum, converted.result.mapAutoMinimum);
+    };
+    for (Board* b : {&packed, &converted}) {
+        b->settings.displayMode = radar::kRangeVelocityMap;
+        b->settings.detector.enabled = true;
+        b->openWindows();
+    }
+    ASSERT_TRUE(radar::Pipeline::Request(packed.settings)->packed);
+    same();
+    EXPECT_EQ(packed.result.detections.size(), converted.result.detections.size());
+    ASSERT_FALSE(packed.result.detections.empty());
+    for (Board* b : {&packed, &converted})
+        b->settings.displayMode = radar::kVelocityWaterfall;
+    same();
+    // Clutter cancelling works on the whole frame: no pairs are asked for.
+    for (Board* b : {&packed, &converted})
+        b->settings.clutter = ClutterMode::Reference;
+    EXPECT_FALSE(radar::Pipeline::Request(packed.settings)->packed);
+    same();
+
+    // Pairs handed to a chain that cannot take them are converted for it first.
+    radar::Settings range;
+    range.deviceModel = kAlder;
+    PackedFrame pairs;
+    pairs.bytes.reset(new std::uint8_t[4 * 128]);
+    pairs.count = 128;
+    SampleBlock samples(128);
+    for (std::size_t i = 0; i < 128; ++i) {
+        const auto im = static_cast<std::uint16_t>(2048 + 1000 * std::sin(0.7 * i));
+        const auto re = static_cast<std::uint16_t>(2048 + 1000 * std::cos(0.7 * i));
+        const std::uint8_t bytes[4] = {
+            static_cast<std::uint8_t>(im), static_cast<std::uint8_t>(im >> 8 | (i == 0 ? 0x80 : 0)),
+            static_cast<std::uint8_t>(re), static_cast<std::uint8_t>(re >> 8)};
+        std::copy(bytes, bytes + 4, pairs.bytes.get() + 4 * i);
+        samples[i] = {static_cast<double>(re), static_cast<double>(im)};
+    }
+    radar::Pipeline fromPairs, fromSamples;
+    radar::Result a, b;
+    SampleBlock frame;
+    ASSERT_TRUE(fromPairs.Process(range, pairs, frame, a));
+    ASSERT_TRUE(fromSamples.Process(range, samples, b));
+    EXPECT_EQ(a.chain, radar::Chain::FmcwRange);
+    EXPECT_EQ(a.values, b.values);
+    // Fewer pairs than the map's sweeps hold make no map.
+    range.displayMode = radar::kRangeVelocityMap;
+    EXPECT_FALSE(fromPairs.Process(range, pairs, frame, a));
+}
+
 TEST(PipelineCw, SpectrumShowsTheTargetOnEitherSideOfZero) {
     // Elm, 128 samples in 0.5 ms: fs = 256 kHz, decimated by 128; at 25 GHz that spans
     // vCW = (fs / 128) c / (4 f0). 1024 sweeps give 1024 decimated samples, a bin each.
