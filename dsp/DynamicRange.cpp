@@ -31,6 +31,10 @@ void MaximumScan::Add(Span<const double> values) {
     max_ = max;
 }
 
+void MaximumScan::Add(const LevelSummary& summary) {
+    max_ = std::max(max_, summary.max);
+}
+
 std::optional<double> MaximumScan::Value() const {
     if (max_ == -std::numeric_limits<double>::infinity())
         return std::nullopt;
@@ -119,7 +123,90 @@ bool AddBlock(const double*, std::int32_t&) {
 }
 #endif
 
+// Magnitudes from which a summary gives up its whole sums: floors of 2^8 values below it add
+// up within an int32.
+constexpr double kSummaryLargest = 1 << 22;
+
+// The summary of one value; a scalar twin of the vector loop below.
+void SummarizeOne(double v, LevelSummary& s) {
+    if (!std::isfinite(v))
+        return;
+    ++s.finite;
+    s.max = std::max(s.max, v);
+    s.largest = std::max(s.largest, std::abs(v));
+    const double floor = std::floor(v);
+    const double part = v - floor;
+    if (part > 0 && (part < kPartLow || part > kPartHigh))
+        s.wholeSumsHold = false;
+    if (std::abs(v) < kSummaryLargest) {
+        s.floorSum += static_cast<std::int64_t>(floor);
+        s.parted += part > 0;
+    }
+}
+
 } // namespace
+
+LevelSummary SummarizeLevels(Span<const double> values) {
+    LevelSummary s;
+    const double* v = values.data();
+    const std::size_t n = values.size();
+    std::size_t i = 0;
+#ifdef __SSE2__
+    // Two values at a time, a non-finite one masked out of every figure; floors add up in
+    // int32 lanes for 2^8 values at a time.
+    constexpr std::size_t kRun = 256;
+    const __m128d sign = _mm_set1_pd(-0.0);
+    const __m128d one = _mm_set1_pd(1.0);
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d none = _mm_set1_pd(-std::numeric_limits<double>::infinity());
+    __m128d max = none, largest = zero, nearWhole = zero;
+    __m128i finite = _mm_setzero_si128(), parted = _mm_setzero_si128();
+    for (; i + kRun <= n; i += kRun) {
+        __m128i floors = _mm_setzero_si128();
+        for (std::size_t k = i; k < i + kRun; k += 2) {
+            const __m128d x = _mm_loadu_pd(v + k);
+            const __m128d a = _mm_andnot_pd(sign, x);
+            const __m128d live = _mm_cmple_pd(a, _mm_set1_pd(kLargestFinite)); // NaN fails
+            max = _mm_max_pd(max, _mm_or_pd(_mm_and_pd(live, x), _mm_andnot_pd(live, none)));
+            largest = _mm_max_pd(largest, _mm_and_pd(live, a));
+            const __m128d truncated = _mm_cvtepi32_pd(_mm_cvttpd_epi32(x));
+            const __m128d floor =
+                _mm_sub_pd(truncated, _mm_and_pd(_mm_cmplt_pd(x, truncated), one));
+            const __m128d part = _mm_sub_pd(x, floor);
+            const __m128d hasPart = _mm_and_pd(live, _mm_cmpgt_pd(part, zero));
+            nearWhole = _mm_or_pd(
+                nearWhole,
+                _mm_and_pd(hasPart, _mm_or_pd(_mm_cmplt_pd(part, _mm_set1_pd(kPartLow)),
+                                              _mm_cmpgt_pd(part, _mm_set1_pd(kPartHigh)))));
+            // 64-bit masks as the two low 32-bit lanes of the converted floors.
+            const __m128i liveLanes = _mm_shuffle_epi32(_mm_castpd_si128(live), 0x08);
+            floors = _mm_add_epi32(floors, _mm_and_si128(_mm_cvttpd_epi32(floor), liveLanes));
+            finite = _mm_sub_epi64(finite, _mm_castpd_si128(live));
+            parted = _mm_sub_epi64(parted, _mm_castpd_si128(hasPart));
+        }
+        std::int32_t lanes[4];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), floors);
+        s.floorSum += std::int64_t{lanes[0]} + lanes[1];
+    }
+    double maxes[2], largests[2];
+    std::int64_t finites[2], parts[2];
+    _mm_storeu_pd(maxes, max);
+    _mm_storeu_pd(largests, largest);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(finites), finite);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(parts), parted);
+    s.max = std::max(maxes[0], maxes[1]);
+    s.largest = std::max(largests[0], largests[1]);
+    s.finite = finites[0] + finites[1];
+    s.parted = parts[0] + parts[1];
+    s.wholeSumsHold = _mm_movemask_pd(nearWhole) == 0;
+#endif
+    for (; i < n; ++i)
+        SummarizeOne(v[i], s);
+    // Floors of values this large did not fit the lanes; the scan takes them one by one.
+    if (s.largest >= kSummaryLargest)
+        s.wholeSumsHold = false;
+    return s;
+}
 
 void TruncatedMeanScan::Add(Span<const double> values) {
     const double* v = values.data();
@@ -143,6 +230,20 @@ void TruncatedMeanScan::Add(Span<const double> values) {
             ++count_;
         }
     }
+}
+
+void TruncatedMeanScan::Add(const LevelSummary& summary, Span<const double> values) {
+    // As in a block: each addition moves the sum by at most largest + 1.
+    const double reach = static_cast<double>(summary.finite) * (summary.largest + 1);
+    constexpr double top = std::numeric_limits<std::int32_t>::max();
+    const double sum = sum_;
+    if (!summary.wholeSumsHold || std::abs(sum) + reach >= top || (sum < reach && sum > -reach)) {
+        Add(values);
+        return;
+    }
+    // Far from zero: the floors, or for a negative sum the ceilings.
+    sum_ += static_cast<std::int32_t>(summary.floorSum + (sum_ < 0 ? summary.parted : 0));
+    count_ += summary.finite;
 }
 
 std::int32_t TruncatedMeanScan::Value() const {

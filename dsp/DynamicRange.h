@@ -19,11 +19,24 @@ namespace tavrix::dsp {
 // minimum.
 std::int32_t TruncateToInt32(double value);
 
+// What the two scans below need of a run of values, taken where the run is made (while it is
+// in the caches, on any thread); joined in order, summaries give what scanning the runs gives.
+struct LevelSummary {
+    double max = -std::numeric_limits<double>::infinity(); // largest finite value; -inf: none
+    double largest = 0.0;                                  // largest magnitude of a finite value
+    std::int64_t floorSum = 0;                             // the finite values' floors, added up
+    std::int64_t parted = 0;                               // finite values that are not whole
+    std::int64_t finite = 0;                               // finite values
+    bool wholeSumsHold = true; // false: a value too large, or a part a hair from a whole number
+};
+LevelSummary SummarizeLevels(Span<const double> values);
+
 // Largest finite value in scan order, replaced only by a strictly greater one. Non-finite
 // values count as absent.
 class MaximumScan {
 public:
     void Add(Span<const double> values);
+    void Add(const LevelSummary& summary);
     // Empty when no finite value was seen.
     std::optional<double> Value() const;
 
@@ -36,6 +49,9 @@ private:
 class TruncatedMeanScan {
 public:
     void Add(Span<const double> values);
+    // `values`, of which `summary` was taken: where the sum cannot change sign within them
+    // it takes the summary's whole sums, else it scans them.
+    void Add(const LevelSummary& summary, Span<const double> values);
     std::int32_t Value() const;
     std::int32_t Sum() const { return sum_; }
 

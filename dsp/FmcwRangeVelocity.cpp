@@ -323,7 +323,10 @@ void FmcwRangeVelocityMapper::TransformBins(Lane& lane, std::size_t block, std::
                 x.real() * x.real() + x.imag() * x.imag();
         }
         const std::size_t mapRow = options.rows == MapRows::FarFirst ? kRangeBins - 1 - k : k;
-        DecibelsFromPower(lane.power.data(), map.data() + mapRow * kDopplerBins, kDopplerBins);
+        double* values = map.data() + mapRow * kDopplerBins;
+        DecibelsFromPower(lane.power.data(), values, kDopplerBins);
+        if (options.rowWritten)
+            options.rowWritten(mapRow, Span<const double>(values, kDopplerBins));
     }
 }
 

@@ -45,6 +45,9 @@ struct RangeVelocityOptions {
     Span<const Complex> rangeWeights;   // at least 513 factors, or empty when weighting is off
     Span<const Complex> velocityFilter; // 1024 factors, or empty while the window is open
     MapRows rows = MapRows::FarFirst;
+    // Called with each map row (its index in the map, its values) once written, on the thread
+    // that wrote it: what a caller needs of a row is cheapest while the row is in the caches.
+    std::function<void(std::size_t row, Span<const double> values)> rowWritten;
 };
 
 // Threads a mapper uses unless told otherwise: two where the machine has two cores or more.

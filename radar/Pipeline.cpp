@@ -194,6 +194,14 @@ bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock* frame,
     // The map is drawn nearest range first; the velocity waterfall collapses it farthest first.
     const bool map = s.displayMode == kRangeVelocityMap;
     options.rows = map ? dsp::MapRows::NearFirst : dsp::MapRows::FarFirst;
+    // The automatic colour range is gathered row by row as the mapper's threads write them.
+    const bool autoRange = map && (s.autoMaximum || s.autoMinimum);
+    if (autoRange) {
+        rowLevels.resize(dsp::kRangeBins);
+        options.rowWritten = [this](std::size_t row, dsp::Span<const double> values) {
+            rowLevels[row] = dsp::SummarizeLevels(values);
+        };
+    }
     if (!mapper)
         mapper = std::make_unique<dsp::FmcwRangeVelocityMapper>();
     std::vector<double> values = takeMapValues();
@@ -215,10 +223,22 @@ bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock* frame,
     }
     if (map) {
         out.values = std::move(values);
-        if (s.autoMaximum)
-            out.mapAutoMaximum = dsp::AutoMaximum(out.values);
-        if (s.autoMinimum)
-            out.mapAutoMinimum = dsp::AutoMinimum(out.values);
+        if (autoRange) {
+            dsp::MaximumScan maximum;
+            dsp::TruncatedMeanScan mean;
+            for (std::size_t r = 0; r < dsp::kRangeBins; ++r) {
+                maximum.Add(rowLevels[r]);
+                if (s.autoMinimum)
+                    mean.Add(rowLevels[r],
+                             dsp::Span<const double>(out.values.data() + r * dsp::kDopplerBins,
+                                                     dsp::kDopplerBins));
+            }
+            if (s.autoMaximum)
+                if (const std::optional<double> max = maximum.Value())
+                    out.mapAutoMaximum = dsp::TruncateToInt32(*max);
+            if (s.autoMinimum)
+                out.mapAutoMinimum = mean.Value();
+        }
         return true;
     }
     out.values.resize(dsp::kDopplerBins);

@@ -7,6 +7,7 @@
 
 #include "device/FrameStream.h"
 #include "dsp/Clutter.h"
+#include "dsp/DynamicRange.h"
 #include "dsp/FmcwRange.h"
 #include "dsp/FmcwRangeVelocity.h"
 #include "dsp/Fsk.h"
@@ -109,6 +110,7 @@ private:
     dsp::ComplexVector weights;
     dsp::FmcwRangeProfiler profiler;
     std::unique_ptr<dsp::FmcwRangeVelocityMapper> mapper; // large: made when first needed
+    std::vector<dsp::LevelSummary> rowLevels; // of the map's rows, for its automatic range
     std::mutex spareLock;
     std::vector<double> spareMapValues;
 };

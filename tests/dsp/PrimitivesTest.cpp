@@ -74,6 +74,23 @@ TEST(AutoDynamicRange, TheSumOfALargeMapIsTheOneOfAddingOneValueAtATime) {
                 sum = TruncateToInt32(static_cast<double>(sum) + v);
         return sum;
     };
+    // Rows summarised where they are made and joined in order: the same sum, mean and maximum,
+    // for rows of whole runs and rows with a tail.
+    const auto joinRows = [&plain](const std::vector<double>& map, double centre) {
+        for (std::size_t row : {1024, 1000}) {
+            TruncatedMeanScan joined;
+            MaximumScan maximum;
+            for (std::size_t at = 0; at < map.size(); at += row) {
+                const Span<const double> values(map.data() + at, std::min(row, map.size() - at));
+                const LevelSummary summary = SummarizeLevels(values);
+                joined.Add(summary, values);
+                maximum.Add(summary);
+            }
+            EXPECT_EQ(joined.Sum(), plain(map)) << centre << ", rows of " << row;
+            EXPECT_EQ(joined.Value(), AutoMinimum(map)) << centre << ", rows of " << row;
+            EXPECT_EQ(TruncateToInt32(*maximum.Value()), AutoMaximum(map)) << centre;
+        }
+    };
     std::mt19937_64 rng(5);
     // Levels that keep the sum above zero, below it, around it, and far enough out to saturate.
     for (double centre : {15.0, -15.0, 0.0, 4e6, -4e6}) {
@@ -81,18 +98,23 @@ TEST(AutoDynamicRange, TheSumOfALargeMapIsTheOneOfAddingOneValueAtATime) {
         std::vector<double> map(313 * 64); // whole blocks of 64: the last ends the vector
         for (double& v : map)
             v = level(rng);
-        // Parts a hair from the next whole number, whole numbers and dead cells.
-        for (std::size_t i = 300; i < map.size(); i += 997)
-            map[i] = std::floor(map[i]) + 1 - 1e-13;
-        for (std::size_t i = 700; i < map.size(); i += 1999)
-            map[i] = std::ceil(map[i]) - 1 + 1e-13;
+        // Whole numbers and dead cells, and one part a hair from the next whole number.
         for (std::size_t i = 900; i < map.size(); i += 1499)
             map[i] = std::round(map[i]);
         map[5120] = kNaN; // first of its block
         map[9000] = -kInf;
+        map[12000] = kInf;
+        map[3000] = std::floor(map[3000]) + 1 - 1e-13;
+        joinRows(map, centre);
+        // Such parts all over.
+        for (std::size_t i = 300; i < map.size(); i += 997)
+            map[i] = std::floor(map[i]) + 1 - 1e-13;
+        for (std::size_t i = 700; i < map.size(); i += 1999)
+            map[i] = std::ceil(map[i]) - 1 + 1e-13;
         TruncatedMeanScan scan;
         scan.Add(map);
         EXPECT_EQ(scan.Sum(), plain(map)) << centre;
+        joinRows(map, centre);
     }
 }
 
