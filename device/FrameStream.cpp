@@ -21,9 +21,9 @@ inline std::uint16_t WordAt(const std::uint8_t* bytes, std::size_t index) {
 constexpr std::size_t kStreamingPairs = std::size_t{1} << 18; // 4 MiB of samples
 #endif
 
-// `n` pairs (imaginary word with its flag, real word) from `pairs` into `out`; returns how
-// many of them carry the frame flag, counted on the way for the frame check.
-std::size_t ConvertPairs(const std::uint8_t* pairs, std::size_t n, std::complex<double>* out) {
+} // namespace
+
+std::size_t ConvertFramePairs(const std::uint8_t* pairs, std::size_t n, std::complex<double>* out) {
     std::size_t i = 0;
     std::size_t flagged = 0;
 #ifdef TAVRIX_FRAME_SSE2
@@ -68,8 +68,6 @@ std::size_t ConvertPairs(const std::uint8_t* pairs, std::size_t n, std::complex<
     }
     return flagged;
 }
-
-} // namespace
 
 std::optional<std::int32_t> FrameTransferBytes(std::int32_t count) {
     // The 4096 stale bytes plus as much again of slack in which to meet the sync word.
@@ -232,7 +230,7 @@ std::int32_t DecodeFrame(const std::uint8_t* bytes, std::size_t byteCount, std::
     const std::size_t sync = FindSyncWord(bytes, byteCount, samplesPerSweep);
     const std::size_t n = PairsFrom(byteCount, sync, count);
     samples.resize(n);
-    const std::size_t flagged = n > 0 ? ConvertPairs(bytes + 2 * sync, n, samples.data()) : 0;
+    const std::size_t flagged = n > 0 ? ConvertFramePairs(bytes + 2 * sync, n, samples.data()) : 0;
     if (check)
         *check = CheckCountedFrame(bytes, byteCount, sync, n, samplesPerSweep, flagged);
     return static_cast<std::int32_t>(n);
@@ -248,8 +246,4 @@ std::int32_t LocateFrame(std::unique_ptr<std::uint8_t[]> bytes, std::size_t byte
         *check = CheckCountedFrame(frame.bytes.get(), byteCount, frame.sync, frame.count,
                                    samplesPerSweep, CountFlags(frame.pairs(), frame.count));
     return static_cast<std::int32_t>(frame.count);
-}
-
-void ConvertFramePairs(const std::uint8_t* pairs, std::size_t n, std::complex<double>* samples) {
-    ConvertPairs(pairs, n, samples);
 }

@@ -67,5 +67,7 @@ std::int32_t LocateFrame(std::unique_ptr<std::uint8_t[]> bytes, std::size_t byte
                          std::int32_t count, std::size_t samplesPerSweep, PackedFrame& frame,
                          FrameCheck* check = nullptr);
 
-// `n` pairs from `pairs` on into samples, as DecodeFrame converts them.
-void ConvertFramePairs(const std::uint8_t* pairs, std::size_t n, std::complex<double>* samples);
+// `n` pairs (imaginary word with its flag, real word) from `pairs` on into samples, as
+// DecodeFrame converts them; returns how many carry the frame flag.
+std::size_t ConvertFramePairs(const std::uint8_t* pairs, std::size_t n,
+                              std::complex<double>* samples);
