@@ -2,6 +2,7 @@
 #include "app/DetectionsDock.h"
 #include "camera/MultimediaCameraSource.h"
 #include "device/RadarDevice.h"
+#include "display/FrameCachingCanvas.h"
 #include "display/Waterfall.h"
 
 #include <QDockWidget>
@@ -20,6 +21,11 @@ Tavrix::Tavrix(UsbDriver& usbDriver, QWidget* parent) : QMainWindow(parent) {
     Q_INIT_RESOURCE(tavrix);
 
     ui.setupUi(this);
+    for (QwtPlot* plot : {ui.qwtPlotScope_1, ui.qwtPlotScope_2}) {
+        const QBrush background = plot->canvasBackground();
+        plot->setCanvas(new FrameCachingCanvas(plot));
+        plot->setCanvasBackground(background);
+    }
 
     radarDevice = new RadarDevice(usbDriver);
     deviceFrames = std::make_unique<tavrix::radar::DeviceFrames>(*radarDevice);

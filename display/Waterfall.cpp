@@ -159,8 +159,13 @@ void Waterfall::SetViewOffset(std::size_t rows) {
 }
 
 void Waterfall::SetColorScheme(quint32 index) {
-    if (std::unique_ptr<QwtLinearColorMap> map = CreateColorMap(index))
+    // Called every frame: installing a map replots the plot, so the same scheme is kept.
+    if (index == scheme_)
+        return;
+    if (std::unique_ptr<QwtLinearColorMap> map = CreateColorMap(index)) {
         spectrogram->setColorMap(map.release());
+        scheme_ = index;
+    }
 }
 
 std::vector<double> Waterfall::History() const {

@@ -146,6 +146,7 @@ private:
     };
     Sync synced_[2];
     RasterGeometry geometry_{};
+    quint32 scheme_ = UINT32_MAX; // the colour scheme installed, none at first
     bool drawn_ = false;
     quint32 columns_ = 0;
     quint32 rows_ = 0;

@@ -1,10 +1,12 @@
 #include "display/Waterfall.h"
+#include "display/ColorSchemes.h"
 #include "display/Tavrix_RasterData.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <qwt_color_map.h>
 #include <qwt_plot_spectrogram.h>
 #include <random>
 
@@ -219,4 +221,20 @@ TEST(Waterfall, LargestHistoryReachesTheRasterIntact) {
     w.resampleSelection = 0;
     w.UpdateRaster(1024, 0, 1024, 0, 1024, -50, 50);
     EXPECT_EQ(Raster(w)->resampleMode(), QwtMatrixRasterData::BilinearInterpolation);
+}
+
+// The window sets the scheme every frame; the installed map stays until another scheme is
+// chosen, and a scheme outside the list keeps it.
+TEST(Waterfall, ColourSchemeChangesOnlyWhenAnotherIsChosen) {
+    const QwtInterval range(0.0, 1.0);
+    const auto colourOf = [&range](const QwtColorMap* map) { return map->rgb(range, 0.3); };
+    Waterfall waterfall;
+    waterfall.SetColorScheme(1);
+    const QwtColorMap* installed = waterfall.spectrogram->colorMap();
+    waterfall.SetColorScheme(1);
+    waterfall.SetColorScheme(kColorSchemeCount);
+    EXPECT_EQ(waterfall.spectrogram->colorMap(), installed);
+    waterfall.SetColorScheme(3);
+    EXPECT_EQ(colourOf(waterfall.spectrogram->colorMap()), colourOf(CreateColorMap(3).get()));
+    EXPECT_NE(colourOf(CreateColorMap(3).get()), colourOf(CreateColorMap(1).get()));
 }
