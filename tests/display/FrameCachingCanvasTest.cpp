@@ -31,7 +31,7 @@ template <typename Canvas> QImage Framed(Canvas& canvas, qreal ratio) {
 
 } // namespace
 
-// The cached frame is the style's own, pixel for pixel, on plain and high-density screens,
+// The cached frame is the style's own, pixel for pixel, on plain, scaled and high-density screens,
 // after every change of size, colours and frame that the cache depends on: a stale or misplaced
 // strip shows as a difference. A canvas too small for strips, and a rounded one, are drawn as
 // the style draws them.
@@ -63,7 +63,7 @@ TEST(FrameCachingCanvas, DrawsTheStylesFrameThroughChangesOfSizeColourAndFrame) 
     for (const auto& change : changes) {
         change(*plain);
         change(*cached);
-        for (qreal ratio : {1.0, 2.0}) {
+        for (qreal ratio : {1.0, 1.25, 1.5, 2.0}) {
             const QImage expected = Framed(*plain, ratio);
             ASSERT_NE(expected.pixel(expected.width() / 2, 0), QColor(56, 56, 56).rgb())
                 << "no frame drawn";
