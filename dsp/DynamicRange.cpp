@@ -250,17 +250,43 @@ std::int32_t TruncatedMeanScan::Value() const {
     return count_ > 0 ? static_cast<std::int32_t>(sum_ / count_) : 0;
 }
 
-std::optional<std::int32_t> AutoMaximum(Span<const double> values) {
-    MaximumScan scan;
-    scan.Add(values);
+namespace {
+
+std::optional<std::int32_t> TruncatedValue(const MaximumScan& scan) {
     if (auto max = scan.Value())
         return TruncateToInt32(*max);
     return std::nullopt;
 }
 
+} // namespace
+
+std::optional<std::int32_t> AutoMaximum(Span<const double> values) {
+    MaximumScan scan;
+    scan.Add(values);
+    return TruncatedValue(scan);
+}
+
 std::int32_t AutoMinimum(Span<const double> values) {
     TruncatedMeanScan scan;
     scan.Add(values);
+    return scan.Value();
+}
+
+std::optional<std::int32_t> AutoMaximum(Span<const LevelSummary> rows) {
+    MaximumScan scan;
+    for (const LevelSummary& row : rows)
+        scan.Add(row);
+    return TruncatedValue(scan);
+}
+
+std::int32_t AutoMinimum(Span<const LevelSummary> rows, Span<const double> values,
+                         std::size_t columns) {
+    TruncatedMeanScan scan;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const std::size_t at = r * columns;
+        scan.Add(rows[r],
+                 Span<const double>(values.data() + at, std::min(columns, values.size() - at)));
+    }
     return scan.Value();
 }
 

@@ -67,4 +67,10 @@ std::optional<std::int32_t> AutoMaximum(Span<const double> values);
 // Automatic minimum over `values`: the truncated mean of the finite ones.
 std::int32_t AutoMinimum(Span<const double> values);
 
+// The same two over rows of `columns` values laid end to end in `values` (the last row may be
+// shorter), from the rows' summaries (SummarizeLevels of each row, in order).
+std::optional<std::int32_t> AutoMaximum(Span<const LevelSummary> rows);
+std::int32_t AutoMinimum(Span<const LevelSummary> rows, Span<const double> values,
+                         std::size_t columns);
+
 } // namespace tavrix::dsp

@@ -223,22 +223,10 @@ bool Pipeline::processFmcwRangeVelocity(const Settings& s, SampleBlock* frame,
     }
     if (map) {
         out.values = std::move(values);
-        if (autoRange) {
-            dsp::MaximumScan maximum;
-            dsp::TruncatedMeanScan mean;
-            for (std::size_t r = 0; r < dsp::kRangeBins; ++r) {
-                maximum.Add(rowLevels[r]);
-                if (s.autoMinimum)
-                    mean.Add(rowLevels[r],
-                             dsp::Span<const double>(out.values.data() + r * dsp::kDopplerBins,
-                                                     dsp::kDopplerBins));
-            }
-            if (s.autoMaximum)
-                if (const std::optional<double> max = maximum.Value())
-                    out.mapAutoMaximum = dsp::TruncateToInt32(*max);
-            if (s.autoMinimum)
-                out.mapAutoMinimum = mean.Value();
-        }
+        if (s.autoMaximum)
+            out.mapAutoMaximum = dsp::AutoMaximum(dsp::Span<const dsp::LevelSummary>(rowLevels));
+        if (s.autoMinimum)
+            out.mapAutoMinimum = dsp::AutoMinimum(rowLevels, out.values, dsp::kDopplerBins);
         return true;
     }
     out.values.resize(dsp::kDopplerBins);
