@@ -58,12 +58,51 @@ TEST(Conventions, PeaksAreTheFirstLargestOfAClippedRangeAndDecibelsFitTheirRoom)
     const std::vector<double> v = {3, 5, 5, 1};
     EXPECT_EQ(FindPeak(v, 2, 4), 2u);
     EXPECT_EQ(FindPeak(v, 0, 99), 1u);
-    EXPECT_EQ(FindTrough(std::vector<double>{2, 1, 1}, 0, 3), 1u);
+    EXPECT_EQ(FindTrough(std::vector<double>{2, 1, 0, 0}, 0, 4), 2u);
     EXPECT_EQ(FindPeak(std::vector<double>{1, kNaN, 0.5}, 0, 3), 0u); // NaN never wins
+    EXPECT_EQ(FindPeak(std::vector<double>{kNaN, 1, 2}, 0, 3), 0u);   // unless it comes first
+    EXPECT_EQ(FindPeak(v, 4, 9), 4u);                                 // nothing left after clipping
 
     std::vector<double> db(2, 1.0);
     PowerDb(ComplexVector{{10, 0}, {0, -100}, {1, 1}}, db);
     EXPECT_EQ(db, (std::vector<double>{20.0, 40.0}));
+}
+
+TEST(Conventions, PeakSearchAgreesWithTheOneComparisonAtATimeScanWhereverThePeakLies) {
+    const auto scan = [](const std::vector<double>& v, std::size_t begin, std::size_t end) {
+        std::size_t best = begin;
+        for (std::size_t i = begin + 1; i < end; ++i)
+            if (v[i] > v[best])
+                best = i;
+        return best;
+    };
+    // Few distinct levels, so the largest repeats; NaNs and infinities anywhere but first; in
+    // odd rounds the largest is a zero of either sign.
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> level(-4, 4);
+    for (std::size_t size : {1u, 2u, 7u, 8u, 9u, 17u, 513u}) {
+        for (int round = 0; round < 40; ++round) {
+            const bool zeros = round % 2 == 1;
+            std::vector<double> v(size);
+            for (double& x : v) {
+                const int l = level(random);
+                if (l == 4)
+                    x = kNaN;
+                else if (l == -4)
+                    x = -kInf;
+                else if (zeros)
+                    x = l == 3 ? (random() % 2 ? -0.0 : 0.0) : l - 3;
+                else
+                    x = l;
+            }
+            if (std::isnan(v[0]))
+                v[0] = -kInf;
+            const std::size_t begin = round % 3 == 0 ? 0 : round % size;
+            if (std::isnan(v[begin]))
+                continue;
+            EXPECT_EQ(FindPeak(v, begin, size), scan(v, begin, size)) << size << " " << round;
+        }
+    }
 }
 
 TEST(AutoDynamicRange, TheSumOfALargeMapIsTheOneOfAddingOneValueAtATime) {
