@@ -11,9 +11,9 @@ namespace tavrix::dsp {
 
 namespace {
 
-// The largest of `count` values, NaNs passed over; `first` (values[0]) is not a NaN. The
-// processor's max(x, best) is x > best ? x : best, the scalar rule, so any order of the
-// lanes gives the same value.
+// The largest of `count` values, NaNs passed over; values[0] is not a NaN. The processor's
+// max(x, best) is x > best ? x : best, the scalar rule, so any order of the lanes gives the
+// same value.
 double LargestPassingNaNs(const double* values, std::size_t count) {
     std::size_t i = 0;
     double best = values[0];
@@ -42,8 +42,8 @@ std::size_t FindPeak(Span<const double> values, std::size_t begin, std::size_t e
     if (begin >= end || std::isnan(values[begin]))
         return begin;
     // The largest value first, then where it first stands: two passes that vectorise, where
-    // keeping the index on the way is one chain of dependent comparisons (a third of the
-    // time over 1024 values).
+    // keeping the index on the way is one chain of dependent comparisons (three times as
+    // long over 1024 values).
     const double* v = values.data() + begin;
     const double largest = LargestPassingNaNs(v, end - begin);
     std::size_t i = 0;
