@@ -14,8 +14,7 @@ bool FrameCachingCanvas::Look::operator==(const Look& other) const {
 FrameCachingCanvas::FrameCachingCanvas(QwtPlot* plot) : QwtPlotCanvas(plot) {}
 
 void FrameCachingCanvas::drawBorder(QPainter* painter) {
-    const QPaintDevice* device = painter->device();
-    const qreal ratio = device ? device->devicePixelRatioF() : 1.0;
+    const qreal ratio = painter->device()->devicePixelRatioF();
     const int frame = frameWidth();
     const QSize pixels = (QSizeF(size()) * ratio).toSize();
     const int edge = qCeil(frame * ratio);

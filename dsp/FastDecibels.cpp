@@ -179,14 +179,13 @@ DecibelsFromSpectrum(const std::complex<double>* x, double* db, std::size_t n) {
     }
     if (i == n)
         return;
-    // The last few through the same sums, the unused parts fed with zeros.
-    double rest[8] = {};
+    // The last few through the same sums, the unused parts fed with ones.
+    double rest[8] = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
     std::memcpy(rest, parts + 2 * i, 2 * (n - i) * sizeof(double));
-    v4d p;
+    v4d p, y;
     PowersOf(rest, p);
-    double power[4];
-    std::memcpy(power, &p, sizeof power);
-    DecibelsTail(power, db + i, n - i);
+    Decibels(p, y);
+    std::memcpy(db + i, &y, (n - i) * sizeof(double));
 }
 
 } // namespace tavrix::dsp

@@ -58,6 +58,7 @@ TEST(Conventions, PeaksAreTheFirstLargestOfAClippedRangeAndDecibelsFitTheirRoom)
     const std::vector<double> v = {3, 5, 5, 1};
     EXPECT_EQ(FindPeak(v, 2, 4), 2u);
     EXPECT_EQ(FindPeak(v, 0, 99), 1u);
+    EXPECT_EQ(FindTrough(std::vector<double>{2, 1, 1}, 0, 3), 1u);
     EXPECT_EQ(FindTrough(std::vector<double>{2, 1, 0, 0}, 0, 4), 2u);
     EXPECT_EQ(FindPeak(std::vector<double>{1, kNaN, 0.5}, 0, 3), 0u); // NaN never wins
     EXPECT_EQ(FindPeak(std::vector<double>{kNaN, 1, 2}, 0, 3), 0u);   // unless it comes first
@@ -69,38 +70,22 @@ TEST(Conventions, PeaksAreTheFirstLargestOfAClippedRangeAndDecibelsFitTheirRoom)
 }
 
 TEST(Conventions, PeakSearchAgreesWithTheOneComparisonAtATimeScanWhereverThePeakLies) {
-    const auto scan = [](const std::vector<double>& v, std::size_t begin, std::size_t end) {
-        std::size_t best = begin;
-        for (std::size_t i = begin + 1; i < end; ++i)
-            if (v[i] > v[best])
-                best = i;
-        return best;
-    };
-    // Few distinct levels, so the largest repeats; NaNs and infinities anywhere but first; in
-    // odd rounds the largest is a zero of either sign.
+    // Few levels, so the largest repeats; NaNs and infinities anywhere; in odd rounds the
+    // largest is a zero of either sign.
+    const double levels[2][6] = {{kNaN, -kInf, -1, 0, 1, 2}, {kNaN, -kInf, -3, -1, -0.0, 0.0}};
     std::mt19937 random(7);
-    std::uniform_int_distribution<int> level(-4, 4);
     for (std::size_t size : {1u, 2u, 7u, 8u, 9u, 17u, 513u}) {
-        for (int round = 0; round < 40; ++round) {
-            const bool zeros = round % 2 == 1;
+        for (std::size_t round = 0; round < 40; ++round) {
             std::vector<double> v(size);
-            for (double& x : v) {
-                const int l = level(random);
-                if (l == 4)
-                    x = kNaN;
-                else if (l == -4)
-                    x = -kInf;
-                else if (zeros)
-                    x = l == 3 ? (random() % 2 ? -0.0 : 0.0) : l - 3;
-                else
-                    x = l;
-            }
-            if (std::isnan(v[0]))
-                v[0] = -kInf;
+            for (double& x : v)
+                x = levels[round % 2][random() % 6];
             const std::size_t begin = round % 3 == 0 ? 0 : round % size;
-            if (std::isnan(v[begin]))
-                continue;
-            EXPECT_EQ(FindPeak(v, begin, size), scan(v, begin, size)) << size << " " << round;
+            v[begin] = v[begin] == v[begin] ? v[begin] : -kInf; // a NaN first wins outright
+            std::size_t scanned = begin;
+            for (std::size_t i = begin + 1; i < size; ++i)
+                if (v[i] > v[scanned])
+                    scanned = i;
+            EXPECT_EQ(FindPeak(v, begin, size), scanned) << size << " " << round;
         }
     }
 }
